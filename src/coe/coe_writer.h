@@ -1,0 +1,26 @@
+// Colour reduction to 3-3-2 RGB and the Xilinx COE writer.
+#pragma once
+
+#include <cstdint>
+
+namespace rastrom {
+
+// One pixel's colour channels, in the platform's RGBTRIPLE order.
+struct ColorTriple {
+  std::uint8_t blue;
+  std::uint8_t green;
+  std::uint8_t red;
+};
+
+// Keeps the top bits of each channel: red and green AND 0xE0, blue AND 0xC0.
+void MaskColor332(ColorTriple color, ColorTriple& masked);
+
+// Packs a masked triple into one byte: bits 7-5 red, 4-2 green, 1-0 blue.
+std::uint8_t PackPixel332(ColorTriple masked);
+
+// Writes the COE file for 32-bit pixels (blue, green, red, unused), four pixels to a
+// 32-bit word, every line ending in CR LF. Returns 0 when written; 1 when the file cannot
+// be opened or written, after printing the reason (an incomplete regular file is removed).
+int WriteCoeFile(const char* path, const std::uint8_t* pixels, std::int32_t byteCount);
+
+}  // namespace rastrom

@@ -1,0 +1,30 @@
+// The whole contents of a file, read-only, mapped or read into memory.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace rastrom {
+
+class FileBytes {
+ public:
+  // Opens path and makes its bytes available; ok() is false when it cannot be read.
+  explicit FileBytes(const char* path);
+  ~FileBytes();
+  FileBytes(const FileBytes&) = delete;
+  FileBytes& operator=(const FileBytes&) = delete;
+
+  bool ok() const { return ok_; }
+  std::span<const std::uint8_t> bytes() const { return {data_, size_}; }
+
+ private:
+  bool ok_ = false;
+  const std::uint8_t* data_ = nullptr;
+  std::size_t size_ = 0;
+  void* mapping_ = nullptr;        // set when the file is memory-mapped
+  std::vector<std::uint8_t> copy_;  // used for files that cannot be mapped (pipes, devices)
+};
+
+}  // namespace rastrom

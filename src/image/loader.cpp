@@ -1,0 +1,72 @@
+#include "loader.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <utility>
+
+namespace rastrom {
+
+namespace {
+
+// Owns a platform bitmap and deletes it on every path out of the loader.
+class BitmapOwner {
+ public:
+  BitmapOwner() = default;
+  ~BitmapOwner() {
+    if (handle_ != nullptr) DeleteObject(handle_);
+  }
+  BitmapOwner(const BitmapOwner&) = delete;
+  BitmapOwner& operator=(const BitmapOwner&) = delete;
+
+  void Reset(HBITMAP handle) { handle_ = handle; }
+  HBITMAP get() const { return handle_; }
+
+ private:
+  HBITMAP handle_ = nullptr;
+};
+
+int LoadFailed() {
+  std::printf("Error: Failed to load image!\n");
+  return 1;
+}
+
+}  // namespace
+
+int LoadSourceImage(std::string path, PixelBuffer& pixels, BITMAP& bitmap) {
+  std::printf("Loading image...\n");
+
+  BitmapOwner owner;
+  HANDLE loaded = LoadImageA(nullptr, path.c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE);
+  if (loaded == nullptr) return LoadFailed();
+  owner.Reset(static_cast<HBITMAP>(loaded));
+
+  BITMAP record{};
+  if (GetObjectA(owner.get(), sizeof(BITMAP), &record) == 0) {
+    std::printf("Error: Failed to attach image handle!\n");
+    return 1;
+  }
+
+  // bits x width x height / 8 must be a signed 32-bit count; anything else is refused
+  // rather than wrapped.
+  const std::int64_t bytes =
+      std::int64_t{record.bmBitsPixel} * record.bmWidth * record.bmHeight / 8;
+  if (record.bmWidth < 0 || record.bmHeight < 0 || bytes < 0 ||
+      bytes > std::numeric_limits<std::int32_t>::max()) {
+    return LoadFailed();
+  }
+  const auto byteCount = static_cast<std::int32_t>(bytes);
+  PixelBuffer buffer = PixelBuffer::Allocate(byteCount);
+  if (buffer.empty()) return LoadFailed();
+  // A failed copy of the bits is a failed load: its bytes would be garbage.
+  if (byteCount > 0 && GetBitmapBits(owner.get(), byteCount, buffer.data()) == 0) {
+    return LoadFailed();
+  }
+
+  pixels = std::move(buffer);
+  bitmap = record;
+  std::printf("Image loaded\n");
+  return 0;
+}
+
+}  // namespace rastrom
