@@ -4,7 +4,7 @@
 // twice.
 #include <cstring>
 #include <new>
-#include <vector>
+#include <memory>
 
 #include "bmp_decode.h"
 #include "file_bytes.h"
@@ -55,9 +55,10 @@ LONG GetBitmapBits(HBITMAP bitmap, LONG bytes, LPVOID bits) {
     return static_cast<LONG>(total);
   }
   // A partial copy decodes the whole image aside and copies its start.
-  std::vector<std::uint8_t> whole(total);
-  rastrom::DecodeBmpPixels(bitmap->file.bytes(), header, whole);
-  std::memcpy(out, whole.data(), static_cast<std::size_t>(bytes));
+  std::unique_ptr<std::uint8_t[]> whole(new (std::nothrow) std::uint8_t[total]);
+  if (whole == nullptr) return 0;
+  rastrom::DecodeBmpPixels(bitmap->file.bytes(), header, {whole.get(), total});
+  std::memcpy(out, whole.get(), static_cast<std::size_t>(bytes));
   return bytes;
 }
 
