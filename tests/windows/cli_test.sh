@@ -22,7 +22,8 @@ wine=${WINE:-/usr/lib/wine/wine64}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-runs=0 failed=0
+runs=0 failed=0 failed_case_count=0
+declare -A failed_cases
 
 # --- Fixtures ---------------------------------------------------------------------------
 # 3 x 2 at 24 bits, stored bottom row first: top row red, green, blue; bottom row white,
@@ -70,6 +71,8 @@ new_case() {  # a fresh current folder holding the fixtures
 fail() {
   echo "FAIL $1: $2"
   failed=$((failed + 1))
+  [[ -n ${failed_cases[$1]:-} ]] || failed_case_count=$((failed_case_count + 1))
+  failed_cases[$1]=1
 }
 
 # expect COMMAND...: the command prints the transcript the next run must print.
@@ -173,4 +176,5 @@ expect_file "logo.bmp in the current folder loads" out.coe "$example_coe"
 unset run_exe
 
 echo "Windows command line: $runs runs, $failed failed checks"
+echo "windows-cli: $((runs - failed_case_count)) passed, $failed_case_count failed"
 ((failed == 0))
