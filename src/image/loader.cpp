@@ -31,18 +31,38 @@ int LoadFailed() {
   return 1;
 }
 
+#ifdef _WIN32
+// LoadImageA looks for a relative name also in the program's own folder and on PATH, so
+// "logo.bmp" missing from the current folder could load some other logo.bmp. Naming the
+// file by its full path from the current folder leaves the platform nothing to search.
+// Returns false when the path cannot be made absolute.
+bool MakeAbsolute(std::string& path) {
+  const DWORD needed = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return false;
+  std::string full(needed, '\0');
+  const DWORD length = GetFullPathNameA(path.c_str(), needed, full.data(), nullptr);
+  if (length == 0 || length >= needed) return false;
+  full.resize(length);
+  path = std::move(full);
+  return true;
+}
+#endif
+
 }  // namespace
 
 int LoadSourceImage(std::string path, PixelBuffer& pixels, BITMAP& bitmap) {
   std::printf("Loading image...\n");
 
+#ifdef _WIN32
+  if (!MakeAbsolute(path)) return LoadFailed();
+#endif
   BitmapOwner owner;
   HANDLE loaded = LoadImageA(nullptr, path.c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE);
   if (loaded == nullptr) return LoadFailed();
   owner.Reset(static_cast<HBITMAP>(loaded));
 
   BITMAP record{};
-  if (GetObjectA(owner.get(), sizeof(BITMAP), &record) == 0) {
+  if (GetObjectA(owner.get(), static_cast<int>(sizeof(BITMAP)), &record) == 0) {
     std::printf("Error: Failed to attach image handle!\n");
     return 1;
   }

@@ -1,0 +1,16 @@
+# Cross-compiles the Windows build with MinGW-w64 (Debian: g++-mingw-w64-x86-64):
+#   cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DRASTROM_TESTS=OFF
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(RASTROM_MINGW_PREFIX x86_64-w64-mingw32 CACHE STRING "Prefix of the MinGW-w64 tools")
+set(CMAKE_C_COMPILER ${RASTROM_MINGW_PREFIX}-gcc)
+set(CMAKE_CXX_COMPILER ${RASTROM_MINGW_PREFIX}-g++)
+set(CMAKE_RC_COMPILER ${RASTROM_MINGW_PREFIX}-windres)
+
+# Headers and libraries come from the MinGW sysroot only; programs from the host.
+set(CMAKE_FIND_ROOT_PATH /usr/${RASTROM_MINGW_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
