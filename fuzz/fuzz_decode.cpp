@@ -1,6 +1,7 @@
 // Fuzz target over the pure decoder. The whole input is the file; its last byte also
 // chooses one extra check: that a cut inside the pixel data is refused, or that the same
 // picture stored with its rows in the other order decodes to the same pixels.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -55,10 +56,11 @@ void CheckOtherRowOrder(std::span<const std::uint8_t> file, const BmpHeader& hea
   const std::size_t rowBits = std::size_t{header.bitsPerPixel} * std::size_t(header.width);
   const std::size_t stride = (rowBits + 31) / 32 * 4;
   const std::size_t rows = std::size_t(header.height);
-  const std::size_t size = header.pixelOffset + stride * rows;
-  // The last stored row may lack its padding: it is zero-filled here.
+  // The same file with its pixel rows moved; the last stored row may lack its padding,
+  // which is then zero-filled.
+  const std::size_t size = std::max(file.size(), header.pixelOffset + stride * rows);
   std::vector<std::uint8_t> flipped(size, 0);
-  std::memcpy(flipped.data(), file.data(), header.pixelOffset);
+  std::memcpy(flipped.data(), file.data(), file.size());
   for (std::size_t r = 0; r < rows; ++r) {
     const std::size_t from = header.pixelOffset + r * stride;
     const std::size_t length = r + 1 < rows ? stride : header.pixelBytes - r * stride;
