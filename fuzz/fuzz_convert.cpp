@@ -36,8 +36,8 @@ struct Setup {
     FUZZ_CHECK(inputFd >= 0);
     inputPath = "/proc/self/fd/" + std::to_string(inputFd);
     outputPath = "/tmp/rastrom-fuzz-" + std::to_string(getpid()) + ".coe";
-    std::atexit([] { std::remove(Get().outputPath.c_str()); });
   }
+  ~Setup() { std::remove(outputPath.c_str()); }
   static Setup& Get() {
     static Setup setup;
     return setup;
