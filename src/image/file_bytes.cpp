@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <new>
 
@@ -21,7 +22,8 @@ bool ReadStream(int fd, std::vector<std::uint8_t>& out) {
   for (;;) {
     if (out.size() - used < 65536) {
       if (out.size() >= kMaxStreamBytes) return false;
-      out.resize(out.size() < 65536 ? 65536 : out.size() * 2);
+      // Doubling, but never past the cap: doubling 2 GiB would ask for 4 GiB.
+      out.resize(out.size() < 65536 ? 65536 : std::min(out.size() * 2, kMaxStreamBytes));
     }
     const ssize_t n = read(fd, out.data() + used, out.size() - used);
     if (n < 0 && errno == EINTR) continue;
