@@ -189,12 +189,12 @@ TEST(CoeReference, LoadedAndWrittenFilesMatchLiteralFormatter) {
       }
     }
   }
-  // Images taller than one 4 MiB band of rows, so rows are decoded in several bands whose
+  // Images taller than one 1 MiB band of rows, so rows are decoded in several bands whose
   // file pages are given back as they go; the last band is short.
   for (bool topDown : {false, true}) {
-    pictures.push_back({4093, 343, 24, topDown, false});  // 1,403,899 pixels: remainder 3
-    pictures.push_back({4093, 343, 24, topDown, true});
-    pictures.push_back({2049, 522, 32, topDown, true});   // 1,069,578 pixels: remainder 2
+    pictures.push_back({1023, 343, 24, topDown, false});  // 341 rows a band; remainder 1
+    pictures.push_back({1023, 343, 24, topDown, true});
+    pictures.push_back({515, 513, 32, topDown, true});    // 509 rows a band; remainder 3
   }
 
   for (const Picture& p : pictures) {

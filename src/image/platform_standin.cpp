@@ -59,7 +59,7 @@ void DecodeInBands(StandInBitmap& bitmap, std::uint8_t* out) {
     rastrom::DecodeBmpPixels(bytes, header, {out, 4 * width * height});
     return;
   }
-  constexpr std::size_t kBandBytes = std::size_t{4} << 20;
+  constexpr std::size_t kBandBytes = std::size_t{1} << 20;
   const std::size_t stride = (width * header.bitsPerPixel + 31) / 32 * 4;
   const std::size_t bandRows = stride < kBandBytes ? kBandBytes / stride : 1;
   rastrom::BmpHeader band = header;
