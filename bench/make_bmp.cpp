@@ -75,8 +75,10 @@ int main(int argc, char** argv) {
     for (long c = 0; c < width; ++c) {
       const auto x = static_cast<std::uint32_t>(c);
       const std::uint32_t noise = Hash(y * 65536u + x);
-      row[3 * c] = static_cast<std::uint8_t>(x * 255 / static_cast<std::uint32_t>(width) ^ (noise & 0x3F));
-      row[3 * c + 1] = static_cast<std::uint8_t>(y * 255 / static_cast<std::uint32_t>(height) ^ (noise >> 8 & 0x3F));
+      const std::uint32_t across = x * 255 / static_cast<std::uint32_t>(width);
+      const std::uint32_t down = y * 255 / static_cast<std::uint32_t>(height);
+      row[3 * c] = static_cast<std::uint8_t>(across ^ (noise & 0x3F));
+      row[3 * c + 1] = static_cast<std::uint8_t>(down ^ (noise >> 8 & 0x3F));
       row[3 * c + 2] = static_cast<std::uint8_t>((x + y) ^ noise >> 16);
     }
     std::fwrite(row.data(), 1, row.size(), file);

@@ -54,7 +54,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   clock_gettime(CLOCK_MONOTONIC, &stop);
-  const double wall = double(stop.tv_sec - start.tv_sec) + double(stop.tv_nsec - start.tv_nsec) / 1e9;
+  const double wall =
+      double(stop.tv_sec - start.tv_sec) + double(stop.tv_nsec - start.tv_nsec) / 1e9;
   const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   std::printf("%.4f %.4f %.4f %ld %d\n", wall, Seconds(usage.ru_utime), Seconds(usage.ru_stime),
               usage.ru_maxrss, code);

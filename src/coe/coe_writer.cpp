@@ -133,7 +133,7 @@ constexpr std::size_t kLine = 11;  // "XXXXXXXX,\r\n"
 void WriteCommaLines(BlockWriter& out, const std::uint8_t* pixels, std::int64_t words) {
   // Each line is stored as 8 digits and 4 bytes ",\r\n" plus one the next line overwrites,
   // so a batch needs one byte of room beyond its lines.
-  const std::uint32_t lineEnd = std::bit_cast<std::uint32_t>(std::array<char, 4>{',', '\r', '\n', 0});
+  const auto lineEnd = std::bit_cast<std::uint32_t>(std::array<char, 4>{',', '\r', '\n', 0});
   while (words > 0) {
     if (out.room() < kLine + 1) out.Flush();
     const auto fit = static_cast<std::int64_t>((out.room() - 1) / kLine);

@@ -279,10 +279,14 @@ void ExpandBgr24Row(const std::uint8_t* src, std::uint8_t* dst, std::size_t widt
       std::memcpy(&a, src + 3 * x, 4);
       std::memcpy(&b, src + 3 * x + 4, 4);
       std::memcpy(&c, src + 3 * x + 8, 4);
-      const std::uint64_t first = (a & 0xFFFFFFu) | std::uint64_t{(a >> 24) | (b & 0xFFFFu) << 8} << 32;
-      const std::uint64_t second = ((b >> 16) | (c & 0xFFu) << 16) | std::uint64_t{c >> 8} << 32;
-      std::memcpy(dst + 4 * x, &first, 8);
-      std::memcpy(dst + 4 * x + 8, &second, 8);
+      const std::uint64_t p0 = a & 0xFFFFFFu;
+      const std::uint64_t p1 = a >> 24 | (b & 0xFFFFu) << 8;
+      const std::uint64_t p2 = b >> 16 | (c & 0xFFu) << 16;
+      const std::uint64_t p3 = c >> 8;
+      const std::uint64_t front = p0 | p1 << 32;
+      const std::uint64_t back = p2 | p3 << 32;
+      std::memcpy(dst + 4 * x, &front, 8);
+      std::memcpy(dst + 4 * x + 8, &back, 8);
     }
   }
   for (; x < width; ++x) {

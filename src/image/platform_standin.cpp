@@ -63,8 +63,8 @@ void DecodeInBands(StandInBitmap& bitmap, std::uint8_t* out) {
   const std::size_t stride = (width * header.bitsPerPixel + 31) / 32 * 4;
   const std::size_t bandRows = stride < kBandBytes ? kBandBytes / stride : 1;
   rastrom::BmpHeader band = header;
-  for (std::size_t first = 0; first < height; first += band.height) {
-    const std::size_t rows = height - first < bandRows ? height - first : bandRows;
+  for (std::size_t first = 0, rows = 0; first < height; first += rows) {
+    rows = height - first < bandRows ? height - first : bandRows;
     band.height = static_cast<std::int32_t>(rows);
     band.pixelOffset = header.pixelOffset + first * stride;
     // The last row may lack its padding; every other band is whole rows.
