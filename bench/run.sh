@@ -96,11 +96,15 @@ for f in floor rastrom; do
   fi
 done
 
+best() { sort -n -k1,1 "$1" | head -n 1 | cut -d' ' -f1; }
+
 fw=$(median "$work/floor.txt" 1)
 rw=$(median "$work/rastrom.txt" 1)
 ru=$(median "$work/rastrom.txt" 2)
 rs=$(median "$work/rastrom.txt" 3)
 rr=$(median "$work/rastrom.txt" 4)
+fb=$(best "$work/floor.txt")
+rb=$(best "$work/rastrom.txt")
 buffer_kib=$(( 4 * width * height / 1024 ))
 
 echo "image       ${width} x ${height}, 24-bit: input $input_bytes bytes, COE $coe_bytes bytes"
@@ -109,12 +113,13 @@ paste "$work/floor.txt" "$work/rastrom.txt" |
   awk '{printf "  floor %7.3f %7.3f %7.3f %8d    rastrom %7.3f %7.3f %7.3f %8d\n",
         $1, $2, $3, $4, $6, $7, $8, $9}'
 awk -v fw="$fw" -v rw="$rw" -v ru="$ru" -v rs="$rs" -v rr="$rr" -v out="$coe_bytes" \
-    -v buf="$buffer_kib" 'BEGIN {
+    -v buf="$buffer_kib" -v fb="$fb" -v rb="$rb" 'BEGIN {
   printf "medians\n"
   printf "  I/O floor   wall %.3f s\n", fw
   printf "  rastrom     wall %.3f s   user %.3f s   sys %.3f s   %.0f MB/s of output\n",
          rw, ru, rs, out / rw / 1e6
   printf "  ratio       rastrom / floor = %.2f\n", rw / fw
+  printf "  (fastest    floor %.3f s, rastrom %.3f s, ratio %.2f)\n", fb, rb, rb / fb
   printf "  peak RSS    %.1f MiB = %.2f x the pixel buffer (4 x w x h = %.1f MiB)\n",
          rr / 1024, (buf > 0 ? rr / buf : 0), buf / 1024
 }'
