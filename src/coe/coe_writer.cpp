@@ -2,7 +2,12 @@
 
 #include <sys/stat.h>
 
+#if defined(__linux__)
+#include <fcntl.h>
+#endif
+
 #include <array>
+#include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -32,11 +37,13 @@ std::uint8_t PackPixel332(ColorTriple masked) {
 
 namespace {
 
-// Two upper-case hexadecimal digits for every byte value.
-constexpr std::array<std::array<char, 2>, 256> kHexPairs = [] {
+// The two upper-case hexadecimal digits of every byte value, as they lie in memory.
+constexpr std::array<std::uint16_t, 256> kHexPairs = [] {
   constexpr char digits[] = "0123456789ABCDEF";
-  std::array<std::array<char, 2>, 256> table{};
-  for (int i = 0; i < 256; ++i) table[i] = {digits[i >> 4], digits[i & 15]};
+  std::array<std::uint16_t, 256> table{};
+  for (int i = 0; i < 256; ++i) {
+    table[i] = std::bit_cast<std::uint16_t>(std::array<char, 2>{digits[i >> 4], digits[i & 15]});
+  }
   return table;
 }();
 
@@ -46,10 +53,42 @@ std::uint8_t PixelByte(const std::uint8_t* pixel) {
   return PackPixel332(masked);
 }
 
+// The eight digits of one word, the first pixel's byte leftmost, as they lie in memory.
+std::uint64_t WordDigits(std::uint8_t b0, std::uint8_t b1, std::uint8_t b2, std::uint8_t b3) {
+  // Pair k of the line sits at bytes 2k and 2k+1 whatever the byte order.
+  constexpr bool little = std::endian::native == std::endian::little;
+  auto at = [](int k) { return little ? 16 * k : 48 - 16 * k; };
+  return std::uint64_t{kHexPairs[b0]} << at(0) | std::uint64_t{kHexPairs[b1]} << at(1) |
+         std::uint64_t{kHexPairs[b2]} << at(2) | std::uint64_t{kHexPairs[b3]} << at(3);
+}
+
+// The digits of the four pixels at p. Where the byte order allows, two pixels are read as
+// one 64-bit word (blue in the low byte of each half) and reduced together.
+std::uint64_t LineDigits(const std::uint8_t* p) {
+  if constexpr (std::endian::native == std::endian::little) {
+    // Red bits 7-5 stay at 7-5, green bits 7-5 go to 4-2, blue bits 7-6 to 1-0.
+    auto reduce = [](std::uint64_t v) {
+      return (v >> 16 & 0x000000E0'000000E0u) | (v >> 11 & 0x0000001C'0000001Cu) |
+             (v >> 6 & 0x00000003'00000003u);
+    };
+    std::uint64_t front, back;
+    std::memcpy(&front, p, 8);
+    std::memcpy(&back, p + 8, 8);
+    front = reduce(front);
+    back = reduce(back);
+    return WordDigits(static_cast<std::uint8_t>(front), static_cast<std::uint8_t>(front >> 32),
+                      static_cast<std::uint8_t>(back), static_cast<std::uint8_t>(back >> 32));
+  } else {
+    return WordDigits(PixelByte(p), PixelByte(p + 4), PixelByte(p + 8), PixelByte(p + 12));
+  }
+}
+
 // Collects the file's text in a large block and hands it to the stream in big writes.
 // Remembers the first failed write so the caller can report it once.
 class BlockWriter {
  public:
+  static constexpr std::size_t kBlockSize = std::size_t{1} << 20;
+
   explicit BlockWriter(std::FILE* file) : file_(file), block_(new char[kBlockSize]) {}
 
   void Put(const char* text, std::size_t length) {
@@ -70,6 +109,7 @@ class BlockWriter {
     if (kBlockSize - used_ < bytes) Flush();
     return block_.get() + used_;
   }
+  std::size_t room() const { return kBlockSize - used_; }
   void Commit(std::size_t bytes) { used_ += bytes; }
 
   void Flush() {
@@ -81,39 +121,63 @@ class BlockWriter {
   int error() const { return error_; }
 
  private:
-  static constexpr std::size_t kBlockSize = std::size_t{1} << 20;
   std::FILE* file_;
   std::unique_ptr<char[]> block_;
   std::size_t used_ = 0;
   int error_ = 0;
 };
 
+constexpr std::size_t kLine = 11;  // "XXXXXXXX,\r\n"
+
+// Writes `words` lines of four pixels each, every one ending with a comma.
+void WriteCommaLines(BlockWriter& out, const std::uint8_t* pixels, std::int64_t words) {
+  // Each line is stored as 8 digits and 4 bytes ",\r\n" plus one the next line overwrites,
+  // so a batch needs one byte of room beyond its lines.
+  const auto lineEnd = std::bit_cast<std::uint32_t>(std::array<char, 4>{',', '\r', '\n', 0});
+  while (words > 0) {
+    if (out.room() < kLine + 1) out.Flush();
+    const auto fit = static_cast<std::int64_t>((out.room() - 1) / kLine);
+    const std::int64_t batch = words < fit ? words : fit;
+    char* line = out.Reserve(0);
+    for (std::int64_t w = 0; w < batch; ++w, pixels += 16, line += kLine) {
+      const std::uint64_t digits = LineDigits(pixels);
+      std::memcpy(line, &digits, 8);
+      std::memcpy(line + 8, &lineEnd, 4);
+    }
+    out.Commit(static_cast<std::size_t>(batch) * kLine);
+    words -= batch;
+  }
+}
+
 // Writes the vector: four pixel bytes to a line of eight digits, the first pixel leftmost;
 // a short last word is completed with "00"; every line but the last ends with a comma.
 void WriteVector(BlockWriter& out, const std::uint8_t* pixels, std::int64_t pixelCount) {
-  constexpr std::size_t kLine = 11;  // "XXXXXXXX,\r\n"
-  const std::int64_t fullWords = pixelCount / 4;
-  const int rest = static_cast<int>(pixelCount % 4);
-  for (std::int64_t w = 0; w < fullWords; ++w) {
-    char* line = out.Reserve(kLine);
-    const std::uint8_t* p = pixels + 16 * w;
-    for (int k = 0; k < 4; ++k) std::memcpy(line + 2 * k, kHexPairs[PixelByte(p + 4 * k)].data(), 2);
-    const bool last = rest == 0 && w + 1 == fullWords;
-    std::memcpy(line + 8, last ? ";\r\n" : ",\r\n", 3);
-    out.Commit(kLine);
-  }
-  if (rest != 0) {
-    char* line = out.Reserve(kLine);
-    const std::uint8_t* p = pixels + 16 * fullWords;
-    for (int k = 0; k < 4; ++k) {
-      const auto& pair = k < rest ? kHexPairs[PixelByte(p + 4 * k)] : kHexPairs[0];
-      std::memcpy(line + 2 * k, pair.data(), 2);
-    }
-    std::memcpy(line + 8, ";\r\n", 3);
-    out.Commit(kLine);
-  } else if (fullWords == 0) {
+  if (pixelCount == 0) {
     out.Put(";\r\n");
+    return;
   }
+  // The last word, whole or not, ends the vector with a semicolon.
+  const std::int64_t lastWord = (pixelCount - 1) / 4;
+  WriteCommaLines(out, pixels, lastWord);
+  std::uint8_t bytes[4] = {0, 0, 0, 0};  // a pixel missing from the word is written "00"
+  for (std::int64_t i = 4 * lastWord; i < pixelCount; ++i) bytes[i % 4] = PixelByte(pixels + 4 * i);
+  const std::uint64_t digits = WordDigits(bytes[0], bytes[1], bytes[2], bytes[3]);
+  char* line = out.Reserve(kLine);
+  std::memcpy(line, &digits, 8);
+  std::memcpy(line + 8, ";\r\n", 3);
+  out.Commit(kLine);
+}
+
+// Asks the file system for the file's blocks before the text arrives, which spares it
+// reserving them a page at a time as each block is written. The file's size is left as it
+// is, so where this is refused (another file system, a device) nothing changes.
+void ReserveSpace(std::FILE* file, std::int64_t bytes) {
+#if defined(__linux__)
+  (void)fallocate(RASTROM_FILENO(file), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(bytes));
+#else
+  (void)file;
+  (void)bytes;
+#endif
 }
 
 bool IsRegularFile(std::FILE* file) {
@@ -140,13 +204,17 @@ int WriteCoeFile(const char* path, const std::uint8_t* pixels, std::int32_t byte
                 "and width = 32.\r\n",
                 static_cast<int>(depth));
 
+  const char* const header[] = {
+      "; Xilinx block memory configuration file (.COE) generated by rastrom converter.\r\n",
+      depthLine, "MEMORY_INITIALIZATION_RADIX=16;\r\n", "MEMORY_INITIALIZATION_VECTOR=\r\n"};
+  std::int64_t textBytes = depth > 0 ? std::int64_t{kLine} * depth : 3;
+  for (const char* line : header) textBytes += static_cast<std::int64_t>(std::strlen(line));
+  ReserveSpace(file, textBytes);
+
   int error = 0;
   {
     BlockWriter out(file);
-    out.Put("; Xilinx block memory configuration file (.COE) generated by rastrom converter.\r\n");
-    out.Put(depthLine);
-    out.Put("MEMORY_INITIALIZATION_RADIX=16;\r\n");
-    out.Put("MEMORY_INITIALIZATION_VECTOR=\r\n");
+    for (const char* line : header) out.Put(line);
     WriteVector(out, pixels, pixelCount);
     out.Flush();
     error = out.error();

@@ -72,6 +72,20 @@ FileBytes::FileBytes(const char* path) {
   close(fd);
 }
 
+void FileBytes::Discard(std::size_t end) {
+#if defined(__linux__)
+  if (mapping_ == nullptr) return;
+  static const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  const std::size_t until = (end < size_ ? end : size_) / page * page;
+  if (until <= discarded_) return;
+  // The mapping is private and never written, so dropping its pages loses nothing.
+  madvise(static_cast<std::uint8_t*>(mapping_) + discarded_, until - discarded_, MADV_DONTNEED);
+  discarded_ = until;
+#else
+  (void)end;
+#endif
+}
+
 FileBytes::~FileBytes() {
   if (mapping_ != nullptr) munmap(mapping_, size_);
 }

@@ -19,11 +19,17 @@ class FileBytes {
   bool ok() const { return ok_; }
   std::span<const std::uint8_t> bytes() const { return {data_, size_}; }
 
+  // Tells the system that the bytes before `end` will not be read again soon, so a mapped
+  // file's pages can leave the process's memory. They stay readable (the system reads them
+  // back from the file); a file read into memory keeps its copy.
+  void Discard(std::size_t end);
+
  private:
   bool ok_ = false;
   const std::uint8_t* data_ = nullptr;
   std::size_t size_ = 0;
   void* mapping_ = nullptr;        // set when the file is memory-mapped
+  std::size_t discarded_ = 0;      // bytes of the mapping already given back
   std::vector<std::uint8_t> copy_;  // used for files that cannot be mapped (pipes, devices)
 };
 

@@ -44,6 +44,40 @@ int GetObjectA(HANDLE object, int size, LPVOID buffer) {
   return static_cast<int>(sizeof record);
 }
 
+namespace {
+
+// Decodes uncompressed rows a band at a time, giving back each band's file pages once it is
+// decoded, so the image is in memory about once rather than as file plus pixels. Bands
+// are whole stored rows, which decode independently of each other.
+void DecodeInBands(StandInBitmap& bitmap, std::uint8_t* out) {
+  const rastrom::BmpHeader& header = bitmap.header;
+  const auto width = static_cast<std::size_t>(header.width);
+  const auto height = static_cast<std::size_t>(header.height);
+  const auto bytes = bitmap.file.bytes();
+  if (header.format == rastrom::BmpPixelFormat::kRle8 ||
+      header.format == rastrom::BmpPixelFormat::kRle4) {
+    rastrom::DecodeBmpPixels(bytes, header, {out, 4 * width * height});
+    return;
+  }
+  constexpr std::size_t kBandBytes = std::size_t{1} << 20;
+  const std::size_t stride = (width * header.bitsPerPixel + 31) / 32 * 4;
+  const std::size_t bandRows = stride < kBandBytes ? kBandBytes / stride : 1;
+  rastrom::BmpHeader band = header;
+  for (std::size_t first = 0, rows = 0; first < height; first += rows) {
+    rows = height - first < bandRows ? height - first : bandRows;
+    band.height = static_cast<std::int32_t>(rows);
+    band.pixelOffset = header.pixelOffset + first * stride;
+    // The last row may lack its padding; every other band is whole rows.
+    band.pixelBytes = first + rows == height ? header.pixelBytes - first * stride : rows * stride;
+    // Stored row r is picture row r when top-down, height - 1 - r when bottom-up.
+    const std::size_t top = header.topDown ? first : height - first - rows;
+    rastrom::DecodeBmpPixels(bytes, band, {out + 4 * width * top, 4 * width * rows});
+    bitmap.file.Discard(band.pixelOffset + band.pixelBytes);
+  }
+}
+
+}  // namespace
+
 LONG GetBitmapBits(HBITMAP bitmap, LONG bytes, LPVOID bits) {
   if (bitmap == nullptr || bits == nullptr || bytes <= 0) return 0;
   const auto& header = bitmap->header;
@@ -51,7 +85,7 @@ LONG GetBitmapBits(HBITMAP bitmap, LONG bytes, LPVOID bits) {
                             static_cast<std::size_t>(header.height);
   auto* out = static_cast<std::uint8_t*>(bits);
   if (static_cast<std::size_t>(bytes) >= total) {
-    rastrom::DecodeBmpPixels(bitmap->file.bytes(), header, {out, total});
+    DecodeInBands(*bitmap, out);
     return static_cast<LONG>(total);
   }
   // A partial copy decodes the whole image aside and copies its start.
