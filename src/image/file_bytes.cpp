@@ -7,7 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <new>
+#include <cstdlib>
 
 namespace rastrom {
 
@@ -17,24 +17,31 @@ namespace {
 // (a signed 32-bit byte count) plus room for headers and a palette.
 constexpr std::size_t kMaxStreamBytes = (std::size_t{1} << 31) + (std::size_t{1} << 20);
 
-bool ReadStream(int fd, std::vector<std::uint8_t>& out) {
-  std::size_t used = 0;
+// Reads a pipe or device to its end into `out`, growing the block with realloc, which
+// moves large blocks by remapping their pages, so the old and new blocks are never both
+// held. Returns false when the stream fails or runs past the cap.
+template <typename Buffer>
+bool ReadStream(int fd, Buffer& out, std::size_t& used) {
+  std::size_t capacity = 0;
+  used = 0;
   for (;;) {
-    if (out.size() - used < 65536) {
-      if (out.size() >= kMaxStreamBytes) return false;
-      // Doubling, but never past the cap: doubling 2 GiB would ask for 4 GiB.
-      out.resize(out.size() < 65536 ? 65536 : std::min(out.size() * 2, kMaxStreamBytes));
+    if (capacity - used < 65536) {
+      if (capacity >= kMaxStreamBytes) return false;
+      const std::size_t next = capacity < 65536 ? 65536 : std::min(capacity * 2, kMaxStreamBytes);
+      auto* grown = static_cast<std::uint8_t*>(std::realloc(out.get(), next));
+      if (grown == nullptr) return false;
+      static_cast<void>(out.release());
+      out.reset(grown);
+      capacity = next;
     }
-    const ssize_t n = read(fd, out.data() + used, out.size() - used);
+    const ssize_t n = read(fd, out.get() + used, capacity - used);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return false;
-    if (n == 0) break;
+    if (n == 0) return true;
     used += static_cast<std::size_t>(n);
     // Anything that does not start like a BMP file is not worth reading to its end.
-    if (used >= 2 && (out[0] != 'B' || out[1] != 'M')) break;
+    if (used >= 2 && (out.get()[0] != 'B' || out.get()[1] != 'M')) return true;
   }
-  out.resize(used);
-  return true;
 }
 
 }  // namespace
@@ -61,13 +68,8 @@ FileBytes::FileBytes(const char* path) {
     }
   }
   if (!ok_) {
-    try {
-      ok_ = ReadStream(fd, copy_);
-    } catch (const std::bad_alloc&) {
-      ok_ = false;
-    }
-    data_ = copy_.data();
-    size_ = copy_.size();
+    ok_ = ReadStream(fd, copy_, size_);
+    data_ = copy_.get();
   }
   close(fd);
 }

@@ -3,8 +3,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <span>
-#include <vector>
 
 namespace rastrom {
 
@@ -30,7 +31,10 @@ class FileBytes {
   std::size_t size_ = 0;
   void* mapping_ = nullptr;        // set when the file is memory-mapped
   std::size_t discarded_ = 0;      // bytes of the mapping already given back
-  std::vector<std::uint8_t> copy_;  // used for files that cannot be mapped (pipes, devices)
+  struct Free {
+    void operator()(std::uint8_t* bytes) const { std::free(bytes); }
+  };
+  std::unique_ptr<std::uint8_t, Free> copy_;  // for files that cannot be mapped (pipes, devices)
 };
 
 }  // namespace rastrom
