@@ -8,23 +8,15 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "bmp_builder.h"
+
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-
-void Put16(Bytes& out, std::uint32_t v) {
-  out.push_back(static_cast<std::uint8_t>(v));
-  out.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-void Put32(Bytes& out, std::uint32_t v) {
-  Put16(out, v & 0xFFFF);
-  Put16(out, v >> 16);
-}
+using namespace rastrom::test;
 
 // One BMP file, described field by field; Build() lays it out.
 struct Bmp {
@@ -44,33 +36,33 @@ struct Bmp {
 
   Bytes Build() const {
     Bytes info;
-    Put32(info, headerSize);
+    AppendLe32(info, headerSize);
     if (headerSize == 12) {
-      Put16(info, static_cast<std::uint32_t>(width));
-      Put16(info, static_cast<std::uint32_t>(height));
+      AppendLe16(info, static_cast<std::uint32_t>(width));
+      AppendLe16(info, static_cast<std::uint32_t>(height));
     } else {
-      Put32(info, static_cast<std::uint32_t>(width));
-      Put32(info, static_cast<std::uint32_t>(height));
+      AppendLe32(info, static_cast<std::uint32_t>(width));
+      AppendLe32(info, static_cast<std::uint32_t>(height));
     }
-    Put16(info, planes);
-    Put16(info, bitsPerPixel);
+    AppendLe16(info, planes);
+    AppendLe16(info, bitsPerPixel);
     if (headerSize >= 40) {
-      Put32(info, compression);
-      Put32(info, imageSize);
-      Put32(info, 2835);  // 72 dpi
-      Put32(info, 2835);
-      Put32(info, coloursUsed);
-      Put32(info, 0);
+      AppendLe32(info, compression);
+      AppendLe32(info, imageSize);
+      AppendLe32(info, 2835);  // 72 dpi
+      AppendLe32(info, 2835);
+      AppendLe32(info, coloursUsed);
+      AppendLe32(info, 0);
     }
     // Masks live inside V2 and later headers; a 40-byte header is followed by them.
     if (headerSize > 40 && headerSize != 64) {
       for (std::size_t i = 0; i < masks.size() && info.size() + 4 <= headerSize; ++i) {
-        Put32(info, masks[i]);
+        AppendLe32(info, masks[i]);
       }
     }
     info.resize(headerSize, 0);
     if (headerSize == 40) {
-      for (std::uint32_t m : masks) Put32(info, m);
+      for (std::uint32_t m : masks) AppendLe32(info, m);
     }
     for (std::uint32_t c : palette) {
       info.push_back(static_cast<std::uint8_t>(c));
@@ -82,42 +74,15 @@ struct Bmp {
 
     Bytes file = {'B', 'M'};
     const std::size_t offset = 14 + info.size();
-    Put32(file, static_cast<std::uint32_t>(offset + pixels.size()));
-    Put32(file, 0);
-    Put32(file, dataOffset < 0 ? static_cast<std::uint32_t>(offset)
+    AppendLe32(file, static_cast<std::uint32_t>(offset + pixels.size()));
+    AppendLe32(file, 0);
+    AppendLe32(file, dataOffset < 0 ? static_cast<std::uint32_t>(offset)
                                : static_cast<std::uint32_t>(dataOffset));
     file.insert(file.end(), info.begin(), info.end());
     file.insert(file.end(), pixels.begin(), pixels.end());
     return file;
   }
 };
-
-// Rows of bitsPerPixel-bit values, each padded to 4 bytes, stored in the order the
-// height's sign gives; value(x, y) with y counted from the top.
-Bytes Rows(int width, int height, int bitsPerPixel,
-           const std::function<std::uint32_t(int, int)>& value) {
-  const int rows = height < 0 ? -height : height;
-  const std::size_t stride = (static_cast<std::size_t>(width) * bitsPerPixel + 31) / 32 * 4;
-  Bytes out;
-  for (int r = 0; r < rows; ++r) {
-    const int y = height < 0 ? r : rows - 1 - r;
-    Bytes row(stride, 0);
-    for (int x = 0; x < width; ++x) {
-      const std::uint32_t v = value(x, y);
-      if (bitsPerPixel < 8) {
-        const int bit = x * bitsPerPixel;
-        row[bit / 8] = static_cast<std::uint8_t>(
-            row[bit / 8] | (v & ((1u << bitsPerPixel) - 1)) << (8 - bitsPerPixel - bit % 8));
-      } else {
-        for (int b = 0; b < bitsPerPixel / 8; ++b) {
-          row[x * bitsPerPixel / 8 + b] = static_cast<std::uint8_t>(v >> (8 * b));
-        }
-      }
-    }
-    out.insert(out.end(), row.begin(), row.end());
-  }
-  return out;
-}
 
 std::vector<std::uint32_t> Palette(int entries) {
   std::vector<std::uint32_t> p;
@@ -136,7 +101,7 @@ Bytes PaletteImage(std::uint32_t headerSize, int bpp, int width, int height, int
   bmp.bitsPerPixel = static_cast<std::uint16_t>(bpp);
   bmp.palette = Palette(entries);
   if (headerSize >= 40 && entries != (1 << bpp)) bmp.coloursUsed = static_cast<std::uint32_t>(entries);
-  bmp.pixels = Rows(width, height, bpp, [](int x, int y) { return std::uint32_t(x * 3 + y * 5); });
+  bmp.pixels = StoreRows(width, height, bpp, [](int x, int y) { return std::uint32_t(x * 3 + y * 5); });
   return bmp.Build();
 }
 
@@ -149,7 +114,7 @@ Bytes MaskedImage(std::uint32_t headerSize, int bpp, int height, std::uint32_t c
   bmp.bitsPerPixel = static_cast<std::uint16_t>(bpp);
   bmp.compression = compression;
   bmp.masks = std::move(masks);
-  bmp.pixels = Rows(5, height, bpp, [](int x, int y) {
+  bmp.pixels = StoreRows(5, height, bpp, [](int x, int y) {
     return static_cast<std::uint32_t>(0x9E3779B9u * static_cast<std::uint32_t>(x + 7 * y + 1));
   });
   return bmp.Build();
@@ -160,7 +125,7 @@ Bytes DirectImage(int bpp, int width, int height) {
   bmp.width = width;
   bmp.height = height;
   bmp.bitsPerPixel = static_cast<std::uint16_t>(bpp);
-  bmp.pixels = Rows(width, height, bpp, [](int x, int y) {
+  bmp.pixels = StoreRows(width, height, bpp, [](int x, int y) {
     return static_cast<std::uint32_t>(x * 40 | (y * 60) << 8 | (x * y * 30) << 16);
   });
   return bmp.Build();
@@ -240,7 +205,7 @@ int main(int argc, char** argv) {
     core.headerSize = 12;
     core.width = 3;
     core.height = 2;
-    core.pixels = Rows(3, 2, 24, [](int x, int y) { return std::uint32_t(0x102030 * (x + y)); });
+    core.pixels = StoreRows(3, 2, 24, [](int x, int y) { return std::uint32_t(0x102030 * (x + y)); });
     put("ok-rgb24-core.bmp", core.Build());
   }
 
@@ -278,7 +243,7 @@ int main(int argc, char** argv) {
     bmp.width = 3;
     bmp.height = 2;
     bmp.gap = 10;
-    bmp.pixels = Rows(3, 2, 24, [](int x, int y) { return std::uint32_t(x * 0x404040 + y); });
+    bmp.pixels = StoreRows(3, 2, 24, [](int x, int y) { return std::uint32_t(x * 0x404040 + y); });
     put("ok-gap-before-pixels.bmp", bmp.Build());
     bmp.gap = 0;
     bmp.planes = 3;
@@ -298,7 +263,7 @@ int main(int argc, char** argv) {
     bmp.bitsPerPixel = 8;
     bmp.palette = Palette(256);
     bmp.dataOffset = 0;  // 0: right after the palette
-    bmp.pixels = Rows(2, 2, 8, [](int x, int y) { return std::uint32_t(x + 2 * y); });
+    bmp.pixels = StoreRows(2, 2, 8, [](int x, int y) { return std::uint32_t(x + 2 * y); });
     put("ok-offset-zero.bmp", bmp.Build());
   }
 

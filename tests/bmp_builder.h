@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -40,10 +41,49 @@ inline Bytes Le(std::uint32_t value, std::size_t size) {
   return bytes;
 }
 
+// Appends value little-endian to bytes, as 16 or 32 bits.
+inline void AppendLe16(Bytes& bytes, std::uint32_t value) {
+  bytes.push_back(static_cast<std::uint8_t>(value));
+  bytes.push_back(static_cast<std::uint8_t>(value >> 8));
+}
+inline void AppendLe32(Bytes& bytes, std::uint32_t value) {
+  AppendLe16(bytes, value & 0xFFFF);
+  AppendLe16(bytes, value >> 16);
+}
+
 // Returns a copy of file with a 32-bit field at offset replaced.
 inline Bytes WithLe32(Bytes file, std::size_t offset, std::uint32_t value) {
   PutLe(file, offset, value, 4);
   return file;
+}
+
+// Uncompressed rows of `bitsPerPixel`-bit values, each padded to 4 bytes, stored bottom
+// row first, or top row first when height is negative; value(x, y) gives a pixel's value
+// with y counted from the top. Values under 8 bits are cut to their width and packed from
+// the high bits of a byte; wider ones are stored little-endian.
+inline Bytes StoreRows(int width, int height, int bitsPerPixel,
+                       const std::function<std::uint32_t(int, int)>& value) {
+  const int rows = height < 0 ? -height : height;
+  const std::size_t stride = (static_cast<std::size_t>(width) * bitsPerPixel + 31) / 32 * 4;
+  Bytes out;
+  for (int r = 0; r < rows; ++r) {
+    const int y = height < 0 ? r : rows - 1 - r;
+    Bytes row(stride, 0);
+    for (int x = 0; x < width; ++x) {
+      const std::uint32_t v = value(x, y);
+      if (bitsPerPixel < 8) {
+        const int bit = x * bitsPerPixel;
+        row[bit / 8] = static_cast<std::uint8_t>(
+            row[bit / 8] | (v & ((1u << bitsPerPixel) - 1)) << (8 - bitsPerPixel - bit % 8));
+      } else {
+        for (int b = 0; b < bitsPerPixel / 8; ++b) {
+          row[x * bitsPerPixel / 8 + b] = static_cast<std::uint8_t>(v >> (8 * b));
+        }
+      }
+    }
+    out.insert(out.end(), row.begin(), row.end());
+  }
+  return out;
 }
 
 class BmpBuilder {

@@ -93,9 +93,8 @@ class Dir {
 class CliPathsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "rastrom-paths-XXXXXX").string();
-    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-    root_ = tmpl;
+    root_ = MakeTempDir("rastrom-paths");
+    ASSERT_FALSE(root_.empty());
     fs::create_directory(root_ / "work");
     work_ = std::make_unique<Dir>(root_ / "work");
   }

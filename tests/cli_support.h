@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -60,6 +61,14 @@ inline const std::string kWriteFailedTail =
     "Error: Output Data failed!\nProgram exits with errors!\n";
 inline const std::string kSuccessTail =
     "Output file has been written.\nProgram completed successfully!\n";
+
+// Makes a fresh directory below the temporary directory, its name starting with `prefix`;
+// an empty path when that fails.
+inline std::filesystem::path MakeTempDir(const std::string& prefix) {
+  std::string tmpl = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
+  if (mkdtemp(tmpl.data()) == nullptr) return {};
+  return tmpl;
+}
 
 // The whole file's bytes; empty when it cannot be read.
 inline std::string ReadFile(const std::filesystem::path& path) {

@@ -35,9 +35,8 @@ void WriteFile(const fs::path& path, const std::string& bytes) {
 class CliTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "rastrom-cli-XXXXXX").string();
-    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-    root_ = tmpl;
+    root_ = MakeTempDir("rastrom-cli");
+    ASSERT_FALSE(root_.empty());
     work_ = root_ / "work";
     fs::create_directory(work_);
     WriteFile(root_ / "tiny.bmp", kTinyBmp);

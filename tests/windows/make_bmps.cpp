@@ -1,6 +1,7 @@
 // Writes a set of small BMP files, one for each variant the loader accepts, so that the
 // pixels of the Windows build (the platform's own loader) can be compared with the native
-// build's. Standard library only.
+// build's. Standard library only, with the little-endian and row helpers of
+// tests/bmp_builder.h (compile with -I tests).
 //
 // Usage: make_bmps <output directory>
 // Prints the name of every file written, one a line.
@@ -9,22 +10,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <string>
 #include <vector>
 
+#include "bmp_builder.h"
+
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-
-void Put16(Bytes& b, std::uint32_t v) {
-  b.push_back(static_cast<std::uint8_t>(v));
-  b.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-void Put32(Bytes& b, std::uint32_t v) {
-  Put16(b, v & 0xFFFF);
-  Put16(b, v >> 16);
-}
+using namespace rastrom::test;
 
 struct Rgb {
   std::uint8_t r, g, b;
@@ -71,46 +64,46 @@ Bytes Assemble(const Image& image) {
       14 + image.headerSize + (masksAfterHeader ? 12 : 0) + paletteBytes;
 
   Bytes b{'B', 'M'};
-  Put32(b, offset + static_cast<std::uint32_t>(image.pixels.size()));
-  Put32(b, 0);
-  Put32(b, offset);
+  AppendLe32(b, offset + static_cast<std::uint32_t>(image.pixels.size()));
+  AppendLe32(b, 0);
+  AppendLe32(b, offset);
 
-  Put32(b, image.headerSize);
+  AppendLe32(b, image.headerSize);
   if (core) {
-    Put16(b, static_cast<std::uint32_t>(image.width));
-    Put16(b, static_cast<std::uint32_t>(image.height));
-    Put16(b, 1);
-    Put16(b, image.bitsPerPixel);
+    AppendLe16(b, static_cast<std::uint32_t>(image.width));
+    AppendLe16(b, static_cast<std::uint32_t>(image.height));
+    AppendLe16(b, 1);
+    AppendLe16(b, image.bitsPerPixel);
   } else {
-    Put32(b, static_cast<std::uint32_t>(image.width));
-    Put32(b, static_cast<std::uint32_t>(image.height));
-    Put16(b, 1);
-    Put16(b, image.bitsPerPixel);
-    Put32(b, image.compression);
-    Put32(b, static_cast<std::uint32_t>(image.pixels.size()));
-    Put32(b, 2835);  // 72 dpi
-    Put32(b, 2835);
-    Put32(b, image.paletteCountZero ? 0 : static_cast<std::uint32_t>(image.palette.size()));
-    Put32(b, 0);
+    AppendLe32(b, static_cast<std::uint32_t>(image.width));
+    AppendLe32(b, static_cast<std::uint32_t>(image.height));
+    AppendLe16(b, 1);
+    AppendLe16(b, image.bitsPerPixel);
+    AppendLe32(b, image.compression);
+    AppendLe32(b, static_cast<std::uint32_t>(image.pixels.size()));
+    AppendLe32(b, 2835);  // 72 dpi
+    AppendLe32(b, 2835);
+    AppendLe32(b, image.paletteCountZero ? 0 : static_cast<std::uint32_t>(image.palette.size()));
+    AppendLe32(b, 0);
     if (image.headerSize >= 52) {  // V2 and later keep the masks inside the header
-      for (std::uint32_t mask : image.masks) Put32(b, image.compression == kBitfields ? mask : 0);
+      for (std::uint32_t mask : image.masks) AppendLe32(b, image.compression == kBitfields ? mask : 0);
     }
-    if (image.headerSize >= 56) Put32(b, 0);  // alpha mask
+    if (image.headerSize >= 56) AppendLe32(b, 0);  // alpha mask
     if (image.headerSize == 64) {  // OS/2 2.x: units, reserved, recording, rendering, ...
       while (b.size() < 14 + 64) b.push_back(0);
     }
     if (image.headerSize >= 108) {
-      Put32(b, 0x73524742);  // colour space 'sRGB'
+      AppendLe32(b, 0x73524742);  // colour space 'sRGB'
       while (b.size() < 14 + 108) b.push_back(0);  // end points and gamma, unused for sRGB
     }
     if (image.headerSize == 124) {
-      Put32(b, 4);  // intent: LCS_GM_IMAGES
-      Put32(b, 0);  // no profile
-      Put32(b, 0);
-      Put32(b, 0);
+      AppendLe32(b, 4);  // intent: LCS_GM_IMAGES
+      AppendLe32(b, 0);  // no profile
+      AppendLe32(b, 0);
+      AppendLe32(b, 0);
     }
     if (masksAfterHeader) {
-      for (std::uint32_t mask : image.masks) Put32(b, mask);
+      for (std::uint32_t mask : image.masks) AppendLe32(b, mask);
     }
   }
   for (const Rgb& c : image.palette) {
@@ -121,37 +114,6 @@ Bytes Assemble(const Image& image) {
   }
   b.insert(b.end(), image.pixels.begin(), image.pixels.end());
   return b;
-}
-
-// Stores uncompressed rows, each padded to 4 bytes, bottom row first unless top-down.
-// pixel(x, y) gives the value of the pixel in picture coordinates (y = 0 is the top row).
-Bytes StoreRows(int width, int height, int bitsPerPixel,
-                const std::function<std::uint32_t(int, int)>& pixel) {
-  const int rows = height < 0 ? -height : height;
-  Bytes out;
-  for (int stored = 0; stored < rows; ++stored) {
-    const int y = height < 0 ? stored : rows - 1 - stored;
-    Bytes row;
-    if (bitsPerPixel < 8) {
-      const int perByte = 8 / bitsPerPixel;
-      for (int x = 0; x < width; x += perByte) {
-        std::uint32_t byte = 0;
-        for (int k = 0; k < perByte; ++k) {
-          const std::uint32_t v = x + k < width ? pixel(x + k, y) : 0;
-          byte |= v << (8 - bitsPerPixel * (k + 1));
-        }
-        row.push_back(static_cast<std::uint8_t>(byte));
-      }
-    } else {
-      for (int x = 0; x < width; ++x) {
-        const std::uint32_t v = pixel(x, y);
-        for (int k = 0; k < bitsPerPixel / 8; ++k) row.push_back(static_cast<std::uint8_t>(v >> (8 * k)));
-      }
-    }
-    while (row.size() % 4 != 0) row.push_back(0);
-    out.insert(out.end(), row.begin(), row.end());
-  }
-  return out;
 }
 
 int PaletteIndex(int x, int y, int colours) { return (x * 3 + y * 5 + x * y) % colours; }
