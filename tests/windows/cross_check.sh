@@ -75,9 +75,9 @@ classify() {  # native transcript, windows transcript (LF), native COE, windows 
   echo transcript-differs
 }
 
-for spec in "$@"; do
-  label=${spec%%=*}
-  dir=${spec#*=}
+for entry in "$@"; do
+  label=${entry%%=*}
+  dir=${entry#*=}
   for source in "$dir"/*.bmp; do
     [[ -e $source ]] || continue
     name="$label/$(basename "$source")"
