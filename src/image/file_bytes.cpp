@@ -20,8 +20,7 @@ constexpr std::size_t kMaxStreamBytes = (std::size_t{1} << 31) + (std::size_t{1}
 // Reads a pipe or device to its end into `out`, growing the block with realloc, which
 // moves large blocks by remapping their pages, so the old and new blocks are never both
 // held. Returns false when the stream fails or runs past the cap.
-template <typename Buffer>
-bool ReadStream(int fd, Buffer& out, std::size_t& used) {
+bool ReadStream(int fd, MallocBytes& out, std::size_t& used) {
   std::size_t capacity = 0;
   used = 0;
   for (;;) {

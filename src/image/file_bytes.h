@@ -9,6 +9,12 @@
 
 namespace rastrom {
 
+// Frees a block that came from malloc or realloc.
+struct FreeBytes {
+  void operator()(std::uint8_t* bytes) const { std::free(bytes); }
+};
+using MallocBytes = std::unique_ptr<std::uint8_t, FreeBytes>;
+
 class FileBytes {
  public:
   // Opens path and makes its bytes available; ok() is false when it cannot be read.
@@ -31,10 +37,7 @@ class FileBytes {
   std::size_t size_ = 0;
   void* mapping_ = nullptr;        // set when the file is memory-mapped
   std::size_t discarded_ = 0;      // bytes of the mapping already given back
-  struct Free {
-    void operator()(std::uint8_t* bytes) const { std::free(bytes); }
-  };
-  std::unique_ptr<std::uint8_t, Free> copy_;  // for files that cannot be mapped (pipes, devices)
+  MallocBytes copy_;               // for files that cannot be mapped (pipes, devices)
 };
 
 }  // namespace rastrom
