@@ -53,6 +53,14 @@ std::uint8_t PixelByte(const std::uint8_t* pixel) {
   return PackPixel332(masked);
 }
 
+}  // namespace
+
+void ReducePixels332(const std::uint8_t* pixels, std::size_t pixelCount, std::uint8_t* out) {
+  for (std::size_t i = 0; i < pixelCount; ++i) out[i] = PixelByte(pixels + 4 * i);
+}
+
+namespace {
+
 // The eight digits of one word, the first pixel's byte leftmost, as they lie in memory.
 std::uint64_t WordDigits(std::uint8_t b0, std::uint8_t b1, std::uint8_t b2, std::uint8_t b3) {
   // Pair k of the line sits at bytes 2k and 2k+1 whatever the byte order.

@@ -1,6 +1,7 @@
 // Colour reduction to 3-3-2 RGB and the Xilinx COE writer.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace rastrom {
@@ -17,6 +18,10 @@ void MaskColor332(ColorTriple color, ColorTriple& masked);
 
 // Packs a masked triple into one byte: bits 7-5 red, 4-2 green, 1-0 blue.
 std::uint8_t PackPixel332(ColorTriple masked);
+
+// Reduces `pixelCount` 32-bit pixels (blue, green, red, unused) to their 3-3-2 bytes, one
+// byte a pixel in the same order, exactly as the COE writer reduces them.
+void ReducePixels332(const std::uint8_t* pixels, std::size_t pixelCount, std::uint8_t* out);
 
 // Writes the COE file for 32-bit pixels (blue, green, red, unused), four pixels to a
 // 32-bit word, every line ending in CR LF. Returns 0 when written; 1 when the file cannot

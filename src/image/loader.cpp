@@ -26,11 +26,6 @@ class BitmapOwner {
   HBITMAP handle_ = nullptr;
 };
 
-int LoadFailed() {
-  std::printf("Error: Failed to load image!\n");
-  return 1;
-}
-
 #ifdef _WIN32
 // LoadImageA looks for a relative name also in the program's own folder and on PATH, so
 // "logo.bmp" missing from the current folder could load some other logo.bmp. Naming the
@@ -50,21 +45,18 @@ bool MakeAbsolute(std::string& path) {
 
 }  // namespace
 
-int LoadSourceImage(std::string path, PixelBuffer& pixels, BITMAP& bitmap) {
-  std::printf("Loading image...\n");
-
+LoadError LoadBitmapPixels(std::string path, PixelBuffer& pixels, BITMAP& bitmap) {
 #ifdef _WIN32
-  if (!MakeAbsolute(path)) return LoadFailed();
+  if (!MakeAbsolute(path)) return LoadError::kNotLoaded;
 #endif
   BitmapOwner owner;
   HANDLE loaded = LoadImageA(nullptr, path.c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE);
-  if (loaded == nullptr) return LoadFailed();
+  if (loaded == nullptr) return LoadError::kNotLoaded;
   owner.Reset(static_cast<HBITMAP>(loaded));
 
   BITMAP record{};
   if (GetObjectA(owner.get(), static_cast<int>(sizeof(BITMAP)), &record) == 0) {
-    std::printf("Error: Failed to attach image handle!\n");
-    return 1;
+    return LoadError::kNoDescription;
   }
 
   // bits x width x height / 8 must be a signed 32-bit count; anything else is refused
@@ -73,20 +65,35 @@ int LoadSourceImage(std::string path, PixelBuffer& pixels, BITMAP& bitmap) {
       std::int64_t{record.bmBitsPixel} * record.bmWidth * record.bmHeight / 8;
   if (record.bmWidth < 0 || record.bmHeight < 0 || bytes < 0 ||
       bytes > std::numeric_limits<std::int32_t>::max()) {
-    return LoadFailed();
+    return LoadError::kNotLoaded;
   }
   const auto byteCount = static_cast<std::int32_t>(bytes);
   PixelBuffer buffer = PixelBuffer::Allocate(byteCount);
-  if (buffer.empty()) return LoadFailed();
+  if (buffer.empty()) return LoadError::kNotLoaded;
   // A failed copy of the bits is a failed load: its bytes would be garbage.
   if (byteCount > 0 && GetBitmapBits(owner.get(), byteCount, buffer.data()) == 0) {
-    return LoadFailed();
+    return LoadError::kNotLoaded;
   }
 
   pixels = std::move(buffer);
   bitmap = record;
-  std::printf("Image loaded\n");
-  return 0;
+  return LoadError::kNone;
+}
+
+int LoadSourceImage(std::string path, PixelBuffer& pixels, BITMAP& bitmap) {
+  std::printf("Loading image...\n");
+  switch (LoadBitmapPixels(std::move(path), pixels, bitmap)) {
+    case LoadError::kNone:
+      std::printf("Image loaded\n");
+      return 0;
+    case LoadError::kNoDescription:
+      std::printf("Error: Failed to attach image handle!\n");
+      return 1;
+    case LoadError::kNotLoaded:
+      break;
+  }
+  std::printf("Error: Failed to load image!\n");
+  return 1;
 }
 
 }  // namespace rastrom
