@@ -1,5 +1,6 @@
 #include "bmp_decode.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdlib>
 #include <cstring>
@@ -149,9 +150,20 @@ BmpError ChooseFormat(std::uint32_t headerSize, std::uint32_t compression, BmpHe
 }  // namespace
 
 BmpError ParseBmpHeader(std::span<const std::uint8_t> file, BmpHeader& header) {
+  return ParseBmpHeader(file.first(file.size() < kBmpHeadBytes ? file.size() : kBmpHeadBytes),
+                        file.size(), header);
+}
+
+BmpError ParseBmpHeader(std::span<const std::uint8_t> head, std::uint64_t fileSize,
+                        BmpHeader& header) {
   header = BmpHeader{};
-  const ByteReader in(file);
-  if (file.size() >= 2 && (file[0] != 'B' || file[1] != 'M')) return BmpError::kNotBmp;
+  // Every read of the headers, masks and palette lies within kBmpHeadBytes, so with the
+  // whole head at hand a read past its end is a read past the end of the file.
+  if (head.size() > fileSize || head.size() < std::min<std::uint64_t>(fileSize, kBmpHeadBytes)) {
+    return BmpError::kTruncated;
+  }
+  const ByteReader in(head);
+  if (head.size() >= 2 && (head[0] != 'B' || head[1] != 'M')) return BmpError::kNotBmp;
 
   std::uint32_t dataOffset = 0;
   std::uint32_t headerSize = 0;
@@ -202,9 +214,9 @@ BmpError ParseBmpHeader(std::span<const std::uint8_t> file, BmpHeader& header) {
     if (!in.Has(headersEnd, paletteBytes)) return BmpError::kTruncated;
     for (std::uint32_t i = 0; i < header.paletteSize; ++i) {
       const std::size_t at = headersEnd + i * entrySize;
-      header.palette[i] = static_cast<std::uint32_t>(file[at]) |
-                          static_cast<std::uint32_t>(file[at + 1]) << 8 |
-                          static_cast<std::uint32_t>(file[at + 2]) << 16;
+      header.palette[i] = static_cast<std::uint32_t>(head[at]) |
+                          static_cast<std::uint32_t>(head[at + 1]) << 8 |
+                          static_cast<std::uint32_t>(head[at + 2]) << 16;
     }
   } else {
     // A palette in a 16-, 24- or 32-bit file is skipped; it only moves the default offset.
@@ -217,14 +229,16 @@ BmpError ParseBmpHeader(std::span<const std::uint8_t> file, BmpHeader& header) {
   } else if (dataOffset < kFileHeaderSize + headerSize) {
     return BmpError::kBadHeader;
   }
-  if (pixelOffset > file.size()) return BmpError::kTruncated;
+  if (pixelOffset > fileSize) return BmpError::kTruncated;
   header.pixelOffset = static_cast<std::size_t>(pixelOffset);
-  const std::size_t available = file.size() - header.pixelOffset;
+  const std::uint64_t available = fileSize - pixelOffset;
 
   if (header.format == BmpPixelFormat::kRle8 || header.format == BmpPixelFormat::kRle4) {
     // The coded stream is the image-size field's bytes, or the rest of the file when the
     // field is 0 or runs past the end.
-    header.pixelBytes = imageSize == 0 || imageSize > available ? available : imageSize;
+    const std::uint64_t coded = imageSize == 0 || imageSize > available ? available : imageSize;
+    if (coded > std::numeric_limits<std::size_t>::max()) return BmpError::kTooLarge;
+    header.pixelBytes = static_cast<std::size_t>(coded);
     return BmpError::kNone;
   }
 

@@ -48,6 +48,17 @@ struct BmpHeader {
 // in the file. After it succeeds, DecodeBmpPixels cannot fail.
 BmpError ParseBmpHeader(std::span<const std::uint8_t> file, BmpHeader& header);
 
+// The most of a file's start that the headers, masks and palette can occupy: the file
+// header, the largest info header and 256 four-byte palette entries. (Masks after a
+// 40-byte header end at byte 70, inside that.)
+inline constexpr std::size_t kBmpHeadBytes = 14 + 124 + 256 * 4;
+
+// The same from the start of a file only: `head` holds the first min(fileSize,
+// kBmpHeadBytes) bytes of a file of fileSize bytes (or more of them), so a reader can
+// check a large file before reading its pixels. A shorter head is refused as truncated.
+BmpError ParseBmpHeader(std::span<const std::uint8_t> head, std::uint64_t fileSize,
+                        BmpHeader& header);
+
 // Decodes the pixels into out, which must hold exactly 4 x width x height bytes.
 void DecodeBmpPixels(std::span<const std::uint8_t> file, const BmpHeader& header,
                      std::span<std::uint8_t> out);

@@ -1,7 +1,6 @@
 #include "file_bytes.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -45,6 +44,18 @@ bool ReadStream(int fd, MallocBytes& out, std::size_t& used) {
 
 }  // namespace
 
+void (*gBeforePixelRead)() = nullptr;
+
+std::uint8_t* ScratchBytes::Get(std::size_t bytes) {
+  if (bytes <= capacity_ && block_ != nullptr) return block_.get();
+  // The old contents are not needed, so the old block goes before the new one comes.
+  block_.reset();
+  capacity_ = 0;
+  block_.reset(static_cast<std::uint8_t*>(std::malloc(bytes > 0 ? bytes : 1)));
+  if (block_ != nullptr) capacity_ = bytes;
+  return block_.get();
+}
+
 FileBytes::FileBytes(const char* path) {
   const int fd = open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return;
@@ -54,41 +65,42 @@ FileBytes::FileBytes(const char* path) {
     return;
   }
   if (S_ISREG(info.st_mode)) {
-    size_ = static_cast<std::size_t>(info.st_size);
-    if (size_ > 0) {
-      void* map = mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, 0);
-      if (map != MAP_FAILED) {
-        mapping_ = map;
-        data_ = static_cast<const std::uint8_t*>(map);
-        ok_ = true;
-      }
-    } else {
-      ok_ = true;  // an empty file: refused by the decoder, not here
-    }
+    fd_ = fd;
+    size_ = static_cast<std::uint64_t>(info.st_size);
+    ok_ = true;  // an empty file is refused by the decoder, not here
+    return;
   }
-  if (!ok_) {
-    ok_ = ReadStream(fd, copy_, size_);
-    data_ = copy_.get();
-  }
+  std::size_t used = 0;
+  ok_ = ReadStream(fd, copy_, used);
+  size_ = used;
   close(fd);
 }
 
-void FileBytes::Discard(std::size_t end) {
-#if defined(__linux__)
-  if (mapping_ == nullptr) return;
-  static const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-  const std::size_t until = (end < size_ ? end : size_) / page * page;
-  if (until <= discarded_) return;
-  // The mapping is private and never written, so dropping its pages loses nothing.
-  madvise(static_cast<std::uint8_t*>(mapping_) + discarded_, until - discarded_, MADV_DONTNEED);
-  discarded_ = until;
-#else
-  (void)end;
-#endif
+bool FileBytes::Fetch(std::uint64_t offset, std::size_t length, ScratchBytes& scratch,
+                      std::span<const std::uint8_t>& view) const {
+  view = {};
+  if (!ok_ || offset > size_ || length > size_ - offset) return false;
+  if (length == 0) return true;
+  if (fd_ < 0) {
+    view = {copy_.get() + offset, length};
+    return true;
+  }
+  std::uint8_t* into = scratch.Get(length);
+  if (into == nullptr) return false;
+  for (std::size_t done = 0; done < length;) {
+    // One pread is capped well below what any system refuses in a single call.
+    const std::size_t chunk = std::min<std::size_t>(length - done, std::size_t{1} << 30);
+    const ssize_t n = pread(fd_, into + done, chunk, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;  // a read error, or the end of a file that has shrunk
+    done += static_cast<std::size_t>(n);
+  }
+  view = {into, length};
+  return true;
 }
 
 FileBytes::~FileBytes() {
-  if (mapping_ != nullptr) munmap(mapping_, size_);
+  if (fd_ >= 0) close(fd_);
 }
 
 }  // namespace rastrom

@@ -1,4 +1,6 @@
-// The whole contents of a file, read-only, mapped or read into memory.
+// A source file's bytes, read where they are needed. A regular file stays open and each
+// request is read from it with pread, so a file that shrinks while it is converted gives a
+// failed read, never a fault. A pipe or device is read to its end into memory once.
 #pragma once
 
 #include <cstddef>
@@ -15,29 +17,45 @@ struct FreeBytes {
 };
 using MallocBytes = std::unique_ptr<std::uint8_t, FreeBytes>;
 
+// A block reused from one read to the next, grown when a read needs more.
+class ScratchBytes {
+ public:
+  // Returns a block of at least `bytes` bytes (contents unspecified), or null when the
+  // memory cannot be had.
+  std::uint8_t* Get(std::size_t bytes);
+
+ private:
+  MallocBytes block_;
+  std::size_t capacity_ = 0;
+};
+
 class FileBytes {
  public:
-  // Opens path and makes its bytes available; ok() is false when it cannot be read.
+  // Opens path; ok() is false when it cannot be read.
   explicit FileBytes(const char* path);
   ~FileBytes();
   FileBytes(const FileBytes&) = delete;
   FileBytes& operator=(const FileBytes&) = delete;
 
   bool ok() const { return ok_; }
-  std::span<const std::uint8_t> bytes() const { return {data_, size_}; }
+  // The size when the file was opened.
+  std::uint64_t size() const { return size_; }
 
-  // Tells the system that the bytes before `end` will not be read again soon, so a mapped
-  // file's pages can leave the process's memory. They stay readable (the system reads them
-  // back from the file); a file read into memory keeps its copy.
-  void Discard(std::size_t end);
+  // Points `view` at the `length` bytes at `offset`: in place for a stream held in memory,
+  // otherwise read into `scratch`. Returns false when they cannot all be had: they lie
+  // past the size, the file has shrunk, a read failed, or there is no memory for them.
+  bool Fetch(std::uint64_t offset, std::size_t length, ScratchBytes& scratch,
+             std::span<const std::uint8_t>& view) const;
 
  private:
   bool ok_ = false;
-  const std::uint8_t* data_ = nullptr;
-  std::size_t size_ = 0;
-  void* mapping_ = nullptr;        // set when the file is memory-mapped
-  std::size_t discarded_ = 0;      // bytes of the mapping already given back
-  MallocBytes copy_;               // for files that cannot be mapped (pipes, devices)
+  int fd_ = -1;             // a regular file, open until destruction
+  std::uint64_t size_ = 0;
+  MallocBytes copy_;        // a pipe or device, read whole
 };
+
+// Called, when set, after a bitmap's headers are read and before its pixels are. Only
+// tests set it, to change the file at that moment.
+extern void (*gBeforePixelRead)();
 
 }  // namespace rastrom
