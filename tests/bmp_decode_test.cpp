@@ -198,6 +198,25 @@ TEST(BmpDecode, ReadsCoreDimensionsAsUnsigned) {
             Picture({kPal[1], kPal[0], kPal[0], kPal[1]}, 0));
 }
 
+// The core header's 16-bit height is unsigned too: 32768 and more is a tall image stored
+// bottom-up, not a top-down one. Each 1-pixel row is its own 4-byte word.
+TEST(BmpDecode, ReadsCoreHeightsFrom32768AsUnsigned) {
+  for (std::int32_t height : {32768, 40000, 65535}) {
+    SCOPED_TRACE("height " + std::to_string(height));
+    std::vector<Bytes> rows(static_cast<std::size_t>(height), Bytes{0x00});
+    rows.front() = {0x80};  // the bottom row is stored first
+    const Bytes file = BmpBuilder().Header(12).Bpp(1).Size(1, height).Palette({kPal[0], kPal[1]})
+                           .Rows(rows).Build();
+    const DecodedBmp decoded = DecodeBmp(file);
+    ASSERT_EQ(decoded.error, BmpError::kNone);
+    EXPECT_EQ(decoded.width, 1);
+    ASSERT_EQ(decoded.height, height);
+    const std::vector<std::uint32_t> colours = Colours(decoded);
+    EXPECT_EQ(Picture({colours.front(), colours[1], colours.back()}, 0),
+              Picture({kPal[0], kPal[0], kPal[1]}, 0));
+  }
+}
+
 TEST(BmpDecode, ReadsMasksWhereEachHeaderFormKeepsThem) {
   // 5-6-5 pixels 0xF800, 0x07E0, 0x0821 (one step in each channel).
   const Bytes row = {0x00, 0xF8, 0xE0, 0x07, 0x21, 0x08};
@@ -391,6 +410,9 @@ TEST(BmpDecode, DecodesRunLengthStreams) {
        {0, 4, 0x12, 0x34, 0, 0, 2, 0x56, 0, 1}, 0, {p[5], p[6], B, p[1], p[2], p[3]}},
       {"RLE4 delta, and index 0 is palette entry 0", 4, 4, 2,
        {1, 0x10, 0, 2, 1, 1, 2, 0x20, 0, 1}, 0, {B, B, p[2], p[0], p[1], B, B, B}},
+      // The pixel offset is then the file's size: nothing is coded, and nothing is refused.
+      {"an empty RLE8 stream leaves every pixel black", 8, 3, 2, {}, 0, {B, B, B, B, B, B}},
+      {"an empty RLE4 stream leaves every pixel black", 4, 2, 2, {}, 0, {B, B, B, B}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -97,6 +97,8 @@ TEST(FakePlatform, EachOutcomeHasItsTranscriptAndReleasesTheBitmap) {
       {"failed bit copy", Record(1, 1, 1, 32), true, false, loadFailed, false},
       {"byte count past 32 bits", Record(32768, 32768, 1, 32), true, true, loadFailed, false},
       {"negative height", Record(4, -4, 1, 32), true, true, loadFailed, false},
+      // The byte count comes out positive, so only the signs themselves can refuse it.
+      {"negative width and height", Record(-4, -4, 1, 32), true, true, loadFailed, false},
       {"one white pixel", Record(1, 1, 1, 32), true, true,
        "Loading image...\nImage loaded\nImage height  \t\t: 1\nImage width  \t\t: 1\n"
        "Image WidthBytes  \t: 4\nImage Planes  \t\t: 1\nImage Bits per Pixel  \t: 32\n"
