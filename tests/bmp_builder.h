@@ -166,6 +166,8 @@ class BmpBuilder {
     }
 
     Bytes file = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    file.reserve(file.size() + info.size() + extraMasks.size() + palette.size() + gap_.size() +
+                 pixels_.size());
     const auto append = [&file](const Bytes& part) {
       file.insert(file.end(), part.begin(), part.end());
     };
