@@ -17,6 +17,10 @@ foreach(part MAJOR MINOR PATCH TWEAK)
   endif()
 endforeach()
 set(RASTROM_RC_VERSION "${version_MAJOR},${version_MINOR},${version_PATCH},${version_TWEAK}")
+unset(version_MAJOR)
+unset(version_MINOR)
+unset(version_PATCH)
+unset(version_TWEAK)
 
 find_program(RASTROM_GZIP gzip)
 
