@@ -42,32 +42,30 @@ std::atomic<const char*> gToRemove{nullptr};
 
 int LastErrno() { return errno != 0 ? errno : EIO; }
 
-// The folder part of a path ("." when it has none), and the name part.
-std::string FolderOf(const std::string& path) {
+// Where the last folder separator of a path stands, or npos.
+std::size_t LastSeparator(const std::string& path) {
 #ifdef _WIN32
-  const auto slash = path.find_last_of("/\\:");
+  return path.find_last_of("/\\:");
 #else
-  const auto slash = path.find_last_of('/');
+  return path.find_last_of('/');
 #endif
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return path.substr(0, 1);
-  return path.substr(0, slash + (path[slash] == ':' ? 1 : 0));
+}
+
+// The folder part of a path with its last separator ("" for a bare name), and the name.
+std::string FolderPrefix(const std::string& path) {
+  const auto slash = LastSeparator(path);
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
 std::string NameOf(const std::string& path) {
-#ifdef _WIN32
-  const auto slash = path.find_last_of("/\\:");
-#else
-  const auto slash = path.find_last_of('/');
-#endif
+  const auto slash = LastSeparator(path);
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 // A name for a temporary file beside `target`, different for every process and attempt;
 // hidden on Unix so that a listing of the folder is not cluttered while it exists.
 std::string TemporaryName(const std::string& target, unsigned attempt) {
-  std::string folder = FolderOf(target);
-  if (folder.back() != '/' && folder.back() != '\\' && folder.back() != ':') folder += '/';
+  const std::string folder = FolderPrefix(target);
   char suffix[48];
 #ifdef _WIN32
   std::snprintf(suffix, sizeof suffix, ".rastrom-%lu-%u.tmp",
@@ -199,7 +197,8 @@ int OutputFile::Open(const char* path) {
     return OpenInPlace();
   }
 
-  const std::string folder = FolderOf(target_);
+  const std::string prefix = FolderPrefix(target_);
+  const std::string folder = prefix.empty() ? "." : prefix;
 #if defined(O_TMPFILE)
   // An unnamed file leaves nothing behind whatever ends the process; it gets its name only
   // when it is complete. Linking it needs /proc.
