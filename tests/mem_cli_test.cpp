@@ -256,6 +256,16 @@ INSTANTIATE_TEST_SUITE_P(
                     "rastrom-mem: dir.mem: cannot be written (Is a directory)\n"}),
     [](const testing::TestParamInfo<RefusalCase>& info) { return info.param.name; });
 
+TEST_F(MemCliTest, RefusesToWriteOverItsInput) {
+  fs::create_symlink("tiny.bmp", work_ / "link.bmp");
+  for (const std::string output : {"tiny.bmp", "./tiny.bmp", "link.bmp"}) {
+    const RunResult r = Mem({"--format", "mem", "tiny.bmp", output});
+    EXPECT_EQ(r.status, 1) << output;
+    EXPECT_EQ(r.err, "rastrom-mem: " + output + ": is the input file; the output needs another name\n");
+    EXPECT_EQ(ReadFile(work_ / "tiny.bmp"), kTinyBmp);
+  }
+}
+
 TEST_F(MemCliTest, WriteErrorIsAFailure) {
   const RunResult r = Mem({"--format", "mem", "tiny.bmp", "/dev/full"});
   EXPECT_EQ(r.status, 1);

@@ -202,6 +202,7 @@ int WriteMemoryFile(const Options& options) {
 }  // namespace
 
 int RunMemoryFileProgram(int argc, const char* const* argv) {
+  HandleOutputSignals();
   Options options;
   if (const int status = ParseCommandLine(argc, argv, options); status != 0) return status;
   if (options.help) {
