@@ -150,13 +150,6 @@ TEST_F(CliPathsTest, ConvertsWithAwkwardPaths) {
   }
 }
 
-TEST_F(CliPathsTest, SourceAsItsOwnOutputIsLoadedFirstThenReplaced) {
-  work_->Write("picture.bmp", kTinyBmp);
-  ExpectRun(Run({"picture.bmp", "picture.bmp"}), Converted("picture.bmp", "picture.bmp"));
-  EXPECT_EQ(work_->Read("picture.bmp"), kTinyCoe);
-  EXPECT_EQ(WorkEntries(), std::set<std::string>{"picture.bmp"});
-}
-
 TEST_F(CliPathsTest, SourceThatIsNoFileFailsToLoad) {
   fs::create_directory(root_ / "work" / "a folder.bmp");
   const std::string tooLong = LongPath('t', 5000, ".bmp");  // past the system's path limit

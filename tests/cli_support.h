@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <set>
 #include <string>
@@ -93,10 +94,12 @@ struct RunResult {
 
 // Runs `binary` with `args` in `workDir`, stdin from /dev/null, stdout and stderr
 // captured in the files `outPath` and `errPath`, and returns what it left in them.
+// `inChild`, when given, runs in the child just before the program starts (limits, umask).
 inline RunResult RunProgram(const std::string& binary, const std::vector<std::string>& args,
                             const std::filesystem::path& workDir,
                             const std::filesystem::path& outPath,
-                            const std::filesystem::path& errPath) {
+                            const std::filesystem::path& errPath,
+                            const std::function<void()>& inChild = {}) {
   std::vector<std::string> full = {binary};
   full.insert(full.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -111,6 +114,7 @@ inline RunResult RunProgram(const std::string& binary, const std::vector<std::st
     if (in < 0 || out < 0 || err < 0 || chdir(workDir.c_str()) != 0 || dup2(in, 0) < 0 ||
         dup2(out, 1) < 0 || dup2(err, 2) < 0)
       _exit(126);
+    if (inChild) inChild();
     execv(argv[0], argv.data());
     _exit(127);
   }
@@ -127,8 +131,9 @@ inline RunResult RunProgram(const std::string& binary, const std::vector<std::st
 inline RunResult RunRastrom(const std::vector<std::string>& args,
                             const std::filesystem::path& workDir,
                             const std::filesystem::path& outPath,
-                            const std::filesystem::path& errPath) {
-  return RunProgram(RASTROM_BINARY, args, workDir, outPath, errPath);
+                            const std::filesystem::path& errPath,
+                            const std::function<void()>& inChild = {}) {
+  return RunProgram(RASTROM_BINARY, args, workDir, outPath, errPath, inChild);
 }
 
 }  // namespace rastrom::test

@@ -1,9 +1,11 @@
 // The preview's command line as a user runs it: the built rastrom-preview in a fresh working
 // directory, its stdout, stderr and exit status, and the files it leaves.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -41,11 +43,12 @@ class PreviewCli : public testing::Test {
     if (!root_.empty()) fs::remove_all(root_);
   }
 
-  RunResult Run(std::vector<std::string> args) const {
+  RunResult Run(std::vector<std::string> args, const std::function<void()>& inChild = {}) const {
     for (auto& a : args) {
       if (a.rfind("@/", 0) == 0) a = (root_ / a.substr(2)).string();
     }
-    return RunProgram(RASTROM_PREVIEW_BINARY, args, work_, root_ / "stdout", root_ / "stderr");
+    return RunProgram(RASTROM_PREVIEW_BINARY, args, work_, root_ / "stdout", root_ / "stderr",
+                      inChild);
   }
   std::set<std::string> WorkFiles() const { return EntryNames(work_); }
 
@@ -217,6 +220,31 @@ TEST_F(PreviewCli, TwoDashesEndTheOptions) {
   WriteFile(root_ / "-x.coe", kTinyCoe);
   EXPECT_EQ(Run({"--", "@/-x.coe", "3x2", "-out.bmp"}).status, 0);
   EXPECT_EQ(WorkFiles(), std::set<std::string>{"-out.bmp"});
+}
+
+TEST_F(PreviewCli, RefusesToWriteOverTheInput) {
+  fs::create_symlink(root_ / "tiny.coe", work_ / "link.coe");
+  for (const std::string output : {"@/tiny.coe", "link.coe"}) {
+    const RunResult r = Run({"@/tiny.coe", "3x2", output});
+    EXPECT_EQ(r.status, 1) << output;
+    EXPECT_EQ(r.err, "rastrom-preview: " + (output == "link.coe" ? output : (root_ / "tiny.coe").string()) +
+                         " is the input file; name another output\n");
+  }
+  EXPECT_EQ(ReadFile(root_ / "tiny.coe"), kTinyCoe);
+}
+
+// A write that fails part-way (a file-size limit below the picture's 1086 bytes) leaves the
+// old output as it was, and no temporary file.
+TEST_F(PreviewCli, FailedWriteLeavesTheOldOutputAlone) {
+  WriteFile(work_ / "out.bmp", "old picture");
+  const RunResult r = Run({"@/tiny.coe", "3x2", "out.bmp"}, [] {
+    const rlimit small{500, 500};
+    setrlimit(RLIMIT_FSIZE, &small);
+  });
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "rastrom-preview: cannot write out.bmp: File too large\n");
+  EXPECT_EQ(ReadFile(work_ / "out.bmp"), "old picture");
+  EXPECT_EQ(WorkFiles(), std::set<std::string>{"out.bmp"});
 }
 
 TEST_F(PreviewCli, ReplacesAnExistingOutput) {

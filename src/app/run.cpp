@@ -5,6 +5,7 @@
 
 #include "coe_writer.h"
 #include "loader.h"
+#include "output_file.h"
 
 namespace rastrom {
 
@@ -30,6 +31,7 @@ int ExitWithErrors() {
 }  // namespace
 
 int RunConverter(int argc, const char* const* argv) {
+  HandleOutputSignals();
   std::printf("\n");
   std::printf("rastrom converter, VER: %s\n", kVersion);
 
@@ -74,6 +76,13 @@ int RunConverter(int argc, const char* const* argv) {
     return ExitWithErrors();
   }
 
+  // Writing the COE over the picture it came from would destroy the picture; the test is
+  // by identity, so "./logo.bmp", a link or a second hard link are caught too.
+  if (IsSameFile(source, output)) {
+    std::printf("Error: Output file is the Source file: %s\n", output);
+    std::printf("Error: Output Data failed!\n");
+    return ExitWithErrors();
+  }
   if (WriteCoeFile(output, pixels.data(), pixels.byteCount()) == 1) {
     std::printf("Error: Output Data failed!\n");
     return ExitWithErrors();

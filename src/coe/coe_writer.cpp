@@ -1,27 +1,12 @@
 #include "coe_writer.h"
 
-#include <sys/stat.h>
-
-#if defined(__linux__)
-#include <fcntl.h>
-#endif
-
 #include <array>
 #include <bit>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
-#ifdef _WIN32
-#define RASTROM_FILENO _fileno
-#define RASTROM_FSTAT _fstat64
-using StatRecord = struct _stat64;
-#else
-#define RASTROM_FILENO fileno
-#define RASTROM_FSTAT fstat
-using StatRecord = struct stat;
-#endif
+#include "output_file.h"
 
 namespace rastrom {
 
@@ -91,13 +76,13 @@ std::uint64_t LineDigits(const std::uint8_t* p) {
   }
 }
 
-// Collects the file's text in a large block and hands it to the stream in big writes.
-// Remembers the first failed write so the caller can report it once.
+// Collects the file's text in a large block and hands it to the output in big writes;
+// the output remembers the first failed write.
 class BlockWriter {
  public:
   static constexpr std::size_t kBlockSize = std::size_t{1} << 20;
 
-  explicit BlockWriter(std::FILE* file) : file_(file), block_(new char[kBlockSize]) {}
+  explicit BlockWriter(OutputFile& file) : file_(file), block_(new char[kBlockSize]) {}
 
   void Put(const char* text, std::size_t length) {
     while (length > 0) {
@@ -121,18 +106,14 @@ class BlockWriter {
   void Commit(std::size_t bytes) { used_ += bytes; }
 
   void Flush() {
-    if (used_ > 0 && error_ == 0 && std::fwrite(block_.get(), 1, used_, file_) != used_) {
-      error_ = errno != 0 ? errno : EIO;
-    }
+    if (used_ > 0) file_.Write(block_.get(), used_);
     used_ = 0;
   }
-  int error() const { return error_; }
 
  private:
-  std::FILE* file_;
+  OutputFile& file_;
   std::unique_ptr<char[]> block_;
   std::size_t used_ = 0;
-  int error_ = 0;
 };
 
 constexpr std::size_t kLine = 11;  // "XXXXXXXX,\r\n"
@@ -176,31 +157,14 @@ void WriteVector(BlockWriter& out, const std::uint8_t* pixels, std::int64_t pixe
   out.Commit(kLine);
 }
 
-// Asks the file system for the file's blocks before the text arrives, which spares it
-// reserving them a page at a time as each block is written. The file's size is left as it
-// is, so where this is refused (another file system, a device) nothing changes.
-void ReserveSpace(std::FILE* file, std::int64_t bytes) {
-#if defined(__linux__)
-  (void)fallocate(RASTROM_FILENO(file), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(bytes));
-#else
-  (void)file;
-  (void)bytes;
-#endif
-}
-
-bool IsRegularFile(std::FILE* file) {
-  StatRecord info{};
-  return RASTROM_FSTAT(RASTROM_FILENO(file), &info) == 0 && (info.st_mode & S_IFMT) == S_IFREG;
-}
-
 }  // namespace
 
 int WriteCoeFile(const char* path, const std::uint8_t* pixels, std::int32_t byteCount) {
-  // Binary mode: the line ends are written as CR LF on every platform.
-  errno = 0;
-  std::FILE* file = std::fopen(path, "wb");
-  if (file == nullptr) {
-    std::printf("Error: Failed to open Output file: %s, Error %d\n", path, errno);
+  // Written as bytes: the line ends are CR LF on every platform. The file appears under
+  // its name only once it is complete.
+  OutputFile file;
+  if (const int error = file.Open(path); error != 0) {
+    std::printf("Error: Failed to open Output file: %s, Error %d\n", path, error);
     return 1;
   }
 
@@ -217,24 +181,16 @@ int WriteCoeFile(const char* path, const std::uint8_t* pixels, std::int32_t byte
       depthLine, "MEMORY_INITIALIZATION_RADIX=16;\r\n", "MEMORY_INITIALIZATION_VECTOR=\r\n"};
   std::int64_t textBytes = depth > 0 ? std::int64_t{kLine} * depth : 3;
   for (const char* line : header) textBytes += static_cast<std::int64_t>(std::strlen(line));
-  ReserveSpace(file, textBytes);
+  file.Reserve(textBytes);
 
-  int error = 0;
   {
     BlockWriter out(file);
     for (const char* line : header) out.Put(line);
     WriteVector(out, pixels, pixelCount);
     out.Flush();
-    error = out.error();
   }
-  if (error == 0 && std::fflush(file) != 0) error = errno != 0 ? errno : EIO;
-  const bool regular = IsRegularFile(file);
-  if (std::fclose(file) != 0 && error == 0) error = errno != 0 ? errno : EIO;
-
-  if (error != 0) {
+  if (const int error = file.Commit(); error != 0) {
     std::printf("Error: Failed to write Output file: %s, Error %d\n", path, error);
-    // An incomplete file is worse than none; a device such as /dev/full is left alone.
-    if (regular) std::remove(path);
     return 1;
   }
   std::printf("Output file has been written.\n");

@@ -42,6 +42,9 @@ class OutputFile {
   int error() const { return error_; }
 
  private:
+  int OpenInPlace();
+  void RemoveLeftovers();
+
   int fd_ = -1;
   int error_ = 0;
   std::string path_;         // the output as named

@@ -137,6 +137,21 @@ expect_file "default output" default_output.coe "$example_coe"
 new_case; head -c 5000 /dev/zero | tr '\0' 'x' >"$case_dir/out.coe"
 expect success example.bmp out.coe; run "existing file replaced" example.bmp out.coe
 expect_file "existing file replaced" out.coe "$example_coe"
+# It is written aside and moved into place: no temporary file is left beside it.
+extra=$(cd "$case_dir" && ls -A | grep -vxE 'example\.bmp|mono\.bmp|out\.coe')
+[[ -n $extra ]] && fail "existing file replaced" "unexpected files: $extra"
+
+# The source named as the output, however the path reaches it, is refused before anything
+# is written, and the picture is left as it was.
+same_file() {  # source output
+  paths "$1" "$2"; properties 2 3 12 1 32
+  printf 'Error: Output file is the Source file: %s\nError: Output Data failed!\nProgram exits with errors!\n' "$2"
+}
+for output in example.bmp '.\example.bmp' 'sub\..\example.bmp' 'EXAMPLE.BMP'; do
+  new_case; mkdir "$case_dir/sub"
+  expect same_file example.bmp "$output"; run "source as the output: $output" example.bmp "$output"
+  cmp -s "$case_dir/example.bmp" "$work/example.bmp" || fail "source as the output: $output" "example.bmp changed"
+done
 
 # Windows path forms: backslashes, a drive-relative folder, forward slashes.
 new_case; mkdir "$case_dir/sub"; cp "$work/example.bmp" "$case_dir/sub/"
