@@ -22,7 +22,7 @@ if [[ $# -lt 1 || $# -gt 2 ]]; then
   exit 2
 fi
 exe=$(realpath "$1")
-preview_exe=${2:-$(dirname "$exe")/rastrom-preview.exe}
+preview_exe=$(realpath -m "${2:-$(dirname "$exe")/rastrom-preview.exe}")
 wine=${WINE:-/usr/lib/wine/wine64}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
