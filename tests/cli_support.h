@@ -1,6 +1,7 @@
 // What the command-line tests share: the 3 x 2 test image and the COE file it makes, the
 // pieces of the transcript the program prints, and a runner that starts the built binary
-// (RASTROM_BINARY) in a working directory with its streams captured in files.
+// (RASTROM_BINARY), or another program, in a working directory with its streams captured
+// in files.
 #pragma once
 
 #include <fcntl.h>
@@ -91,8 +92,8 @@ struct RunResult {
   std::string out, err;
 };
 
-// Runs the program `binary` with `args` in `workDir`, stdin from /dev/null, stdout and
-// stderr captured in the files `outPath` and `errPath`, and returns what it left in them.
+// Runs `binary` with `args` in `workDir`, stdin from /dev/null, stdout and stderr
+// captured in the files `outPath` and `errPath`, and returns what it left in them.
 // `inChild`, when given, runs in the child just before the program starts (limits, umask).
 inline RunResult RunProgram(const std::string& binary, const std::vector<std::string>& args,
                             const std::filesystem::path& workDir,
@@ -126,7 +127,7 @@ inline RunResult RunProgram(const std::string& binary, const std::vector<std::st
   return result;
 }
 
-// Runs the built rastrom binary (RASTROM_BINARY) as RunProgram does.
+// Runs the built binary (RASTROM_BINARY) as RunProgram does.
 inline RunResult RunRastrom(const std::vector<std::string>& args,
                             const std::filesystem::path& workDir,
                             const std::filesystem::path& outPath,

@@ -28,13 +28,6 @@ const std::string kWritten =
     "E01C03FF,\r\n"
     "00E00000;\r\n";
 
-TEST(CoeReader, ReadsTheFileRastromWrites) {
-  const CoeContents coe = Read(kWritten);
-  EXPECT_EQ(coe.error, "");
-  EXPECT_EQ(coe.radix, 16u);
-  EXPECT_EQ(coe.words, (Words{0xE01C03FF, 0x00E00000}));
-}
-
 struct Variant {
   const char* name;
   std::string text;
@@ -56,6 +49,7 @@ const Words kTwo = {0xE01C03FF, 0x00E00000};
 INSTANTIATE_TEST_SUITE_P(
     Format, CoeVariants,
     testing::Values(
+        Variant{"AsRastromWritesIt", kWritten, 16, kTwo},
         Variant{"LineFeeds",
                 "MEMORY_INITIALIZATION_RADIX=16;\nMEMORY_INITIALIZATION_VECTOR=\nE01C03FF,\n00E00000;\n",
                 16, kTwo},
@@ -87,8 +81,6 @@ INSTANTIATE_TEST_SUITE_P(
                 "MEMORY_INITIALIZATION_RADIX=16; ; hexadecimal\r\n"
                 "MEMORY_INITIALIZATION_VECTOR= ; the words\r\nE01C03FF, ; first\r\n00E00000; ; last\r\n",
                 16, kTwo},
-        Variant{"CommentAtTheEndWithoutLineBreak",
-                "MEMORY_INITIALIZATION_RADIX=16;MEMORY_INITIALIZATION_VECTOR=1;;end", 16, Words{1}},
         Variant{"CommentsMayHoldAnyText",
                 "; caf\xC3\xA9, 100 %, = , MEMORY_INITIALIZATION_VECTOR=0;\n"
                 "MEMORY_INITIALIZATION_RADIX=16;MEMORY_INITIALIZATION_VECTOR=7;",
@@ -103,10 +95,6 @@ INSTANTIATE_TEST_SUITE_P(
                 "MEMORY_INITIALIZATION_RADIX=2;MEMORY_INITIALIZATION_VECTOR=\n"
                 "11100000000111000000001111111111,\n0,\n1;",
                 2, Words{0xE01C03FF, 0, 1}},
-        Variant{"RadixWithLeadingZeros", "MEMORY_INITIALIZATION_RADIX=016;MEMORY_INITIALIZATION_VECTOR=A;",
-                16, Words{10}},
-        Variant{"ShortValues", "MEMORY_INITIALIZATION_RADIX=16;MEMORY_INITIALIZATION_VECTOR=0,F,ff,100;",
-                16, Words{0, 15, 255, 256}},
         Variant{"LeadingZerosBeyondEightDigits",
                 "MEMORY_INITIALIZATION_RADIX=16;MEMORY_INITIALIZATION_VECTOR=0000000000FFFFFFFF;", 16,
                 Words{0xFFFFFFFF}},
@@ -149,8 +137,6 @@ INSTANTIATE_TEST_SUITE_P(
                   "line 1: radix 'hex' is not 2, 10 or 16"},
         Malformed{"RadixWithoutValue", "MEMORY_INITIALIZATION_RADIX=",
                   "line 1: MEMORY_INITIALIZATION_RADIX has no value; 2, 10 or 16 expected"},
-        Malformed{"RadixWithoutEquals", "MEMORY_INITIALIZATION_RADIX 16;",
-                  "line 1: '=' expected after MEMORY_INITIALIZATION_RADIX"},
         Malformed{"RadixWithoutSemicolon", "MEMORY_INITIALIZATION_RADIX=16\nMEMORY_INITIALIZATION_VECTOR=1;",
                   "line 2: ';' expected after MEMORY_INITIALIZATION_RADIX=16"},
         Malformed{"SecondRadix", kRadix16 + kRadix16,
@@ -176,32 +162,25 @@ INSTANTIATE_TEST_SUITE_P(
         Malformed{"EqualsInVector", kRadix16 + kVector + "1=2;", "line 3: unexpected '=' in the vector"},
         Malformed{"HexTooLarge", kRadix16 + kVector + "1,\n100000000;",
                   "line 4: the value '100000000' does not fit in 32 bits"},
-        Malformed{"DecimalTooLarge", "MEMORY_INITIALIZATION_RADIX=10;MEMORY_INITIALIZATION_VECTOR=4294967296;",
-                  "line 1: the value '4294967296' does not fit in 32 bits"},
         Malformed{"BinaryTooLarge",
                   "MEMORY_INITIALIZATION_RADIX=2;MEMORY_INITIALIZATION_VECTOR=100000000000000000000000000000000;",
                   "line 1: the value '100000000000000000000000...' does not fit in 32 bits"},
         Malformed{"HexDigitOutsideRadix", kRadix16 + kVector + "E01C03FG;",
                   "line 3: 'G' in 'E01C03FG' is not a digit of radix 16"},
-        Malformed{"DecimalDigitOutsideRadix", "MEMORY_INITIALIZATION_RADIX=10;\nMEMORY_INITIALIZATION_VECTOR=12,1A;",
-                  "line 2: 'A' in '1A' is not a digit of radix 10"},
+        Malformed{"LinesCountedAcrossCrLfAndComments",
+                  "; a\r\n;b\r\n\r\n" + kRadix16 + "MEMORY_INITIALIZATION_VECTOR=\r\n1,\r\n; c\r\nZ\xC3;",
+                  "line 8: 'Z' in 'Z\\xC3' is not a digit of radix 16"},
         Malformed{"BinaryDigitOutsideRadix", "MEMORY_INITIALIZATION_RADIX=2;MEMORY_INITIALIZATION_VECTOR=102;",
                   "line 1: '2' in '102' is not a digit of radix 2"},
         Malformed{"NegativeValue", "MEMORY_INITIALIZATION_RADIX=10;MEMORY_INITIALIZATION_VECTOR=-1;",
                   "line 1: '-' in '-1' is not a digit of radix 10"},
         Malformed{"HexPrefix", kRadix16 + kVector + "0xFF;", "line 3: 'x' in '0xFF' is not a digit of radix 16"},
-        Malformed{"NonAsciiInValue", kRadix16 + kVector + "F\xC3\xA9;",
-                  "line 3: '\\xC3' in 'F\\xC3\\xA9' is not a digit of radix 16"},
         Malformed{"TextAfterVector", kRadix16 + kVector + "1;\nhello\n",
                   "line 4: text after the vector's closing ';' (line 3); only comments may follow it"},
         Malformed{"CommentWithoutCommaEndsVector", kRadix16 + kVector + "1 ; first\n2;\n",
                   "line 3: text after the vector's closing ';' (line 3); only comments may follow it"},
-        Malformed{"SecondVector", kRadix16 + kVector + "1;\n" + kVector + "2;",
-                  "line 4: text after the vector's closing ';' (line 3); only comments may follow it"},
         Malformed{"NulByte", kRadix16 + std::string("MEMORY_INITIALIZATION_VECTOR=1\0;", 32),
                   "line 2: byte 0x00 is not text; a COE file is plain text (ASCII)"},
-        Malformed{"ControlByteInComment", "; \x01\n" + kRadix16,
-                  "line 1: byte 0x01 is not text; a COE file is plain text (ASCII)"},
         Malformed{"Utf16", std::string("\xFF\xFEM\0E\0", 6),
                   "line 1: byte 0x00 is not text; a COE file is plain text (ASCII)"},
         Malformed{"BmpFile", std::string("BM\x3E\0\0\0", 6),
@@ -219,27 +198,6 @@ TEST(CoeReader, EveryPrefixIsReadOrRefused) {
       EXPECT_EQ(coe.error.rfind("line ", 0), 0u) << coe.error;
     }
   }
-}
-
-TEST(CoeReader, ReadsManyWordsInOrder) {
-  std::string text = kRadix16 + kVector;
-  Words expected;
-  for (std::uint32_t i = 0; i < 5000; ++i) {
-    const std::uint32_t word = i * 2654435761u;
-    expected.push_back(word);
-    char digits[16];
-    std::snprintf(digits, sizeof digits, "%08X", word);
-    text += digits;
-    text += i + 1 < 5000 ? ",\r\n" : ";\r\n";
-  }
-  const CoeContents coe = Read(text);
-  EXPECT_EQ(coe.error, "");
-  EXPECT_EQ(coe.words, expected);
-}
-
-TEST(CoeReader, CountsLinesAcrossCrLfAndComments) {
-  const CoeContents coe = Read("; a\r\n;b\r\n\r\n" + kRadix16 + "MEMORY_INITIALIZATION_VECTOR=\r\n1,\r\n; c\r\nZ;");
-  EXPECT_EQ(coe.error, "line 8: 'Z' in 'Z' is not a digit of radix 16");
 }
 
 }  // namespace
