@@ -1,6 +1,7 @@
 // What the command-line tests share: the 3 x 2 test image and the COE file it makes, the
 // pieces of the transcript the program prints, and a runner that starts the built binary
-// (RASTROM_BINARY) in a working directory with its streams captured in files.
+// (RASTROM_BINARY), or another program, in a working directory with its streams captured
+// in files.
 #pragma once
 
 #include <fcntl.h>
@@ -91,15 +92,15 @@ struct RunResult {
   std::string out, err;
 };
 
-// Runs the built binary with `args` in `workDir`, stdin from /dev/null, stdout and stderr
+// Runs `binary` with `args` in `workDir`, stdin from /dev/null, stdout and stderr
 // captured in the files `outPath` and `errPath`, and returns what it left in them.
 // `inChild`, when given, runs in the child just before the program starts (limits, umask).
-inline RunResult RunRastrom(const std::vector<std::string>& args,
+inline RunResult RunProgram(const std::string& binary, const std::vector<std::string>& args,
                             const std::filesystem::path& workDir,
                             const std::filesystem::path& outPath,
                             const std::filesystem::path& errPath,
                             const std::function<void()>& inChild = {}) {
-  std::vector<std::string> full = {RASTROM_BINARY};
+  std::vector<std::string> full = {binary};
   full.insert(full.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (auto& a : full) argv.push_back(a.data());
@@ -124,6 +125,15 @@ inline RunResult RunRastrom(const std::vector<std::string>& args,
   result.out = ReadFile(outPath);
   result.err = ReadFile(errPath);
   return result;
+}
+
+// Runs the built binary (RASTROM_BINARY) as RunProgram does.
+inline RunResult RunRastrom(const std::vector<std::string>& args,
+                            const std::filesystem::path& workDir,
+                            const std::filesystem::path& outPath,
+                            const std::filesystem::path& errPath,
+                            const std::function<void()>& inChild = {}) {
+  return RunProgram(RASTROM_BINARY, args, workDir, outPath, errPath, inChild);
 }
 
 }  // namespace rastrom::test

@@ -8,16 +8,21 @@
 # compared after turning every "\n" into CR LF, so a missing or doubled CR fails.
 # The COE file is CR LF on every platform and is compared as it stands.
 #
-# Usage: cli_test.sh WINDOWS_EXE
+# Then a few runs of rastrom-preview.exe (when it is there): a COE file and a BMP shown as
+# the same picture, which rastrom.exe converts back to the same COE file through the
+# platform's loader; a usage error, a failure and --help with their exit statuses.
+#
+# Usage: cli_test.sh WINDOWS_EXE [PREVIEW_EXE]   (default: rastrom-preview.exe beside it)
 # Environment: WINE (default /usr/lib/wine/wine64); WINEPREFIX and a running wineserver
 # are the caller's business.
 set -uo pipefail
 
-if [[ $# -ne 1 ]]; then
-  echo "usage: $0 WINDOWS_EXE" >&2
+if [[ $# -lt 1 || $# -gt 2 ]]; then
+  echo "usage: $0 WINDOWS_EXE [PREVIEW_EXE]" >&2
   exit 2
 fi
 exe=$(realpath "$1")
+preview_exe=$(realpath -m "${2:-$(dirname "$exe")/rastrom-preview.exe}")
 wine=${WINE:-/usr/lib/wine/wine64}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -189,6 +194,40 @@ cp "$work/example.bmp" "$case_dir/logo.bmp"
 expect success logo.bmp out.coe; run "logo.bmp in the current folder loads" logo.bmp out.coe
 expect_file "logo.bmp in the current folder loads" out.coe "$example_coe"
 unset run_exe
+
+# --- rastrom-preview.exe -------------------------------------------------------------------
+# run_preview NAME STATUS STDOUT STDERR ARGS...: the whole stdout and stderr (CR LF added)
+# and the exit status of rastrom-preview.exe in the case folder.
+run_preview() {
+  local name=$1 status=$2 out=$3 err=$4
+  shift 4
+  (cd "$case_dir" && "$wine" "$preview_exe" "$@" >"$work/stdout" 2>"$work/stderr"; echo $? >"$work/status")
+  cmp -s "$work/stdout" <(printf '%s' "$out" | sed 's/$/\r/') || fail "$name" "stdout: $(head -c 300 "$work/stdout")"
+  cmp -s "$work/stderr" <(printf '%s' "$err" | sed 's/$/\r/') || fail "$name" "stderr: $(head -c 300 "$work/stderr")"
+  [[ $(cat "$work/status") == "$status" ]] || fail "$name" "exit status $(cat "$work/status"), not $status"
+  runs=$((runs + 1))
+}
+
+if [[ -f $preview_exe ]]; then
+  try_help=$'Try \'rastrom-preview --help\' for more information.\n'
+  new_case; printf '%s' "$example_coe" >"$case_dir/example.coe"
+  run_preview "preview of a COE file" 0 "" "" example.coe 3x2 from-coe.bmp
+  run_preview "preview of a BMP file" 0 "" "" example.bmp from-bmp.bmp
+  cmp -s "$case_dir/from-coe.bmp" "$case_dir/from-bmp.bmp" ||
+    fail "preview of a BMP file" "the two previews differ"
+  # The 8-bit picture loads through LoadImageA at the screen's depth and converts back.
+  expect success from-coe.bmp back.coe; run "preview converted back" from-coe.bmp back.coe
+  expect_file "preview converted back" back.coe "$example_coe"
+  run_preview "preview: words and size disagree" 1 "" \
+    $'rastrom-preview: example.coe holds 2 words; 3 x 3 pixels need 3\n' example.coe 3x3 bad.bmp
+  expect_no_file "preview: words and size disagree" bad.bmp
+  run_preview "preview: no operand" 2 "" $'rastrom-preview: missing operands\n'"$try_help"
+  (cd "$case_dir" && "$wine" "$preview_exe" --help >"$work/stdout" 2>/dev/null) &&
+    head -c 64 "$work/stdout" | grep -q '^Usage: rastrom-preview' || fail "preview --help" "no usage"
+  runs=$((runs + 1))
+else
+  echo "rastrom-preview.exe not found beside rastrom.exe; its checks skipped"
+fi
 
 echo "Windows command line: $runs runs, $failed failed checks"
 echo "windows-cli: $((runs - failed_case_count)) passed, $failed_case_count failed"

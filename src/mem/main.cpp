@@ -1,0 +1,3 @@
+#include "mem_run.h"
+
+int main(int argc, char** argv) { return rastrom::RunMemoryFileProgram(argc, argv); }
