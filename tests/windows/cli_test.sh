@@ -23,6 +23,7 @@ if [[ $# -lt 1 || $# -gt 2 ]]; then
 fi
 exe=$(realpath "$1")
 preview_exe=$(realpath -m "${2:-$(dirname "$exe")/rastrom-preview.exe}")
+mem_exe=$(realpath -m "$(dirname "$exe")/rastrom-mem.exe")
 wine=${WINE:-/usr/lib/wine/wine64}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -227,6 +228,26 @@ if [[ -f $preview_exe ]]; then
   runs=$((runs + 1))
 else
   echo "rastrom-preview.exe not found beside rastrom.exe; its checks skipped"
+fi
+
+# --- rastrom-mem.exe -----------------------------------------------------------------------
+# The memory files are written as bytes: LF line ends on Windows too. A BMP and the COE file
+# made from it give the same words.
+if [[ -f $mem_exe ]]; then
+  new_case; printf '%s' "$example_coe" >"$case_dir/example.coe"
+  (cd "$case_dir" && "$wine" "$mem_exe" example.bmp out.mem >"$work/stdout" 2>"$work/stderr"; echo $? >"$work/status")
+  [[ $(cat "$work/status") == 0 && ! -s $work/stdout && ! -s $work/stderr ]] || fail "mem from a BMP" "status $(cat "$work/status")"
+  expect_file "mem from a BMP" out.mem $'// example.bmp: 3 x 2 pixels of 3-3-2 RGB, 4 to a word; depth 2, width 32\nE01C03FF\n00E00000\n'
+  (cd "$case_dir" && "$wine" "$mem_exe" --word 16 example.coe out.MIF >"$work/stdout" 2>"$work/stderr"; echo $? >"$work/status")
+  [[ $(cat "$work/status") == 0 ]] || fail "mif from a COE" "status $(cat "$work/status")"
+  [[ $(sed -n '/^CONTENT BEGIN$/,$p' "$case_dir/out.MIF") == $'CONTENT BEGIN\n0 : E01C;\n1 : 03FF;\n2 : 00E0;\n3 : 0000;\nEND;' ]] ||
+    fail "mif from a COE" "unexpected words: $(head -c 300 "$case_dir/out.MIF")"
+  (cd "$case_dir" && "$wine" "$mem_exe" example.bmp out.txt >/dev/null 2>&1; echo $? >"$work/status")
+  [[ $(cat "$work/status") == 2 ]] || fail "mem: unknown extension" "exit status $(cat "$work/status"), not 2"
+  expect_no_file "mem: unknown extension" out.txt
+  runs=$((runs + 3))
+else
+  echo "rastrom-mem.exe not found beside rastrom.exe; its checks skipped"
 fi
 
 echo "Windows command line: $runs runs, $failed failed checks"
