@@ -116,6 +116,18 @@ TEST_F(CliOutputTest, FailedWriteLeavesTheOldOutputAlone) {
   }
 }
 
+// The temporary file's name must fit wherever the output's does: a name of 250 bytes,
+// just under the usual limit of 255, is written, new and replaced.
+TEST_F(CliOutputTest, WritesAnOutputWithALongName) {
+  const std::string name = std::string(246, 'n') + ".coe";
+  for (int run = 0; run < 2; ++run) {
+    const RunResult r = Run({"tiny.bmp", name});
+    EXPECT_EQ(r.out, Head("tiny.bmp", name) + kSuccessTail);
+    EXPECT_EQ(ReadFile(work_ / name), kTinyCoe);
+    EXPECT_EQ(EntryNames(work_), (std::set<std::string>{"tiny.bmp", name}));
+  }
+}
+
 // A replaced file keeps its permission bits; a new one gets what a plain create gives.
 TEST_F(CliOutputTest, KeepsPermissionBits) {
   Write("kept.coe", "old");

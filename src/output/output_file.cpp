@@ -63,18 +63,19 @@ std::string NameOf(const std::string& path) {
 }
 
 // A name for a temporary file beside `target`, different for every process and attempt;
-// hidden on Unix so that a listing of the folder is not cluttered while it exists.
+// hidden on Unix so that a listing of the folder is not cluttered while it exists. It holds
+// at most the first 100 bytes of the output's name, so that it fits wherever that name fits.
 std::string TemporaryName(const std::string& target, unsigned attempt) {
-  const std::string folder = FolderPrefix(target);
   char suffix[48];
 #ifdef _WIN32
+  const char* hidden = "";
   std::snprintf(suffix, sizeof suffix, ".rastrom-%lu-%u.tmp",
                 static_cast<unsigned long>(GetCurrentProcessId()), attempt);
-  return folder + NameOf(target) + suffix;
 #else
+  const char* hidden = ".";
   std::snprintf(suffix, sizeof suffix, ".rastrom-%ld-%u.tmp", static_cast<long>(getpid()), attempt);
-  return folder + "." + NameOf(target) + suffix;
 #endif
+  return FolderPrefix(target) + hidden + NameOf(target).substr(0, 100) + suffix;
 }
 
 #ifdef _WIN32
