@@ -112,6 +112,10 @@ const std::vector<CliCase>& Cases() {
            "Error: Failed to open Output file: no/such/dir/out.coe, Error 2\n" +
            kWriteFailedTail,
        {}},
+      {"EmptyOutputPath", {"@/tiny.bmp", ""},
+       "Source file: @/tiny.bmp\nOutput file: \n" + kTinyLoaded +
+           "Error: Failed to open Output file: , Error 2\n" + kWriteFailedTail,
+       {}},
   };
   return cases;
 }

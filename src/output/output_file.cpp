@@ -138,6 +138,8 @@ int OutputFile::Open(const char* path) {
   path_ = path;
   target_ = path;
   error_ = 0;
+  // A path that names no file ("", "folder/") is opened as it is and reports its own error.
+  if (NameOf(path_).empty()) return OpenInPlace();
 
 #ifdef _WIN32
   switch (Examine(path)) {
