@@ -1,13 +1,24 @@
-# The programs a user installs. Each one is declared once, beside its add_executable():
+# The programs a user installs. Each one is declared beside its add_executable(), with its
+# install rule and one line for the rest:
 #
+#   install(TARGETS rastrom-preview RUNTIME DESTINATION ${RASTROM_INSTALL_BINDIR})
 #   rastrom_program(rastrom-preview "COE file to image preview")
 #
-# and that one line puts it in `cmake --install`, the Debian package and the Windows ZIP,
-# with its manual page, man/<name>.1 (required outside Windows), gzip-compressed at build
-# time, and on Windows a version resource naming it with the description. Tests, the
-# benchmark and the fuzz programs are never declared, so they are never installed.
+# rastrom_program() puts its manual page, man/<name>.1 (required outside Windows), in the
+# install, gzip-compressed at build time, and on Windows gives the .exe a version resource
+# naming it with the description; .ci/package checks that every page's program is in the
+# Debian package and the Windows ZIP. Tests, the benchmark and the fuzz programs have no
+# install rule, so they are never installed.
 
 include(GNUInstallDirs)
+
+# On Windows the .exe files land at the top of the install folder, beside README.txt and
+# LICENSE.txt.
+if(WIN32)
+  set(RASTROM_INSTALL_BINDIR .)
+else()
+  set(RASTROM_INSTALL_BINDIR ${CMAKE_INSTALL_BINDIR})
+endif()
 
 # The version resource's numeric form: 1.0 -> 1,0,0,0.
 foreach(part MAJOR MINOR PATCH TWEAK)
@@ -26,8 +37,6 @@ find_program(RASTROM_GZIP gzip)
 
 function(rastrom_program name description)
   if(WIN32)
-    # The .exe lands at the top of the install folder, beside README.txt and LICENSE.txt.
-    install(TARGETS ${name} RUNTIME DESTINATION .)
     set(RASTROM_RC_NAME "${name}")
     set(RASTROM_RC_DESCRIPTION "${description}")
     configure_file(${PROJECT_SOURCE_DIR}/cmake/version.rc.in
@@ -36,7 +45,6 @@ function(rastrom_program name description)
     return()
   endif()
 
-  install(TARGETS ${name} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   set(page ${PROJECT_SOURCE_DIR}/man/${name}.1)
   if(NOT EXISTS ${page})
     message(FATAL_ERROR "${name} has no manual page: write man/${name}.1")

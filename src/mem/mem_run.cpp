@@ -186,14 +186,9 @@ int WriteMemoryFile(const Options& options) {
   const bool formatted = FormatMemoryFile(layout, picture.pixels, [&](std::string_view text) {
     return output.Write(text.data(), text.size());
   });
-  int error = 0;
-  if (formatted) {
-    error = output.Commit();
-  } else {  // a write failed (the width has been checked)
-    error = output.error() != 0 ? output.error() : EIO;
-    output.Discard();
-  }
-  if (error != 0) {
+  // Formatting stops only at a failed write (the width has been checked), which Commit
+  // reports; an unfinished output is discarded when `output` goes out of scope.
+  if (const int error = formatted || output.error() != 0 ? output.Commit() : EIO; error != 0) {
     return Failure(std::string(outputPath) + ": cannot be written (" + std::strerror(error) + ")");
   }
   return 0;

@@ -179,6 +179,7 @@ int OutputFile::Open(const char* path) {
 #else
   struct stat info {};
   struct stat link {};
+  bool replacing = false;
   if (stat(path, &info) == 0) {
     if (!S_ISREG(info.st_mode)) return OpenInPlace();  // a device, a pipe, a folder
     // A file that may not be written is refused as before, not replaced.
@@ -192,8 +193,7 @@ int OutputFile::Open(const char* path) {
       target_ = real;
       std::free(real);
     }
-    mode_ = info.st_mode & 07777;
-    keepMode_ = true;
+    replacing = true;
   } else if (errno != ENOENT || lstat(path, &link) == 0) {
     // Anything unusual (a dangling link, a path through a file) is opened as it is and
     // reports its own error.
@@ -220,10 +220,10 @@ int OutputFile::Open(const char* path) {
     return OpenInPlace();
   }
   if (!unnamed_) gToRemove.store(temporary_.c_str());
-  if (keepMode_) {
+  if (replacing) {
     // The replacement keeps the old file's owner (where allowed) and permission bits.
     if (fchown(fd_, info.st_uid, info.st_gid) != 0) { /* another owner is no failure */ }
-    fchmod(fd_, static_cast<mode_t>(mode_));
+    fchmod(fd_, info.st_mode & 07777);
   }
   return 0;
 #endif
@@ -293,38 +293,36 @@ int CloseFile(int fd) {
 
 }  // namespace
 
+#if defined(O_TMPFILE) && !defined(_WIN32)
+void OutputFile::NameUnnamed() {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
+    temporary_ = TemporaryName(target_, attempt);
+    gToRemove.store(temporary_.c_str());
+    if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temporary_.c_str(), AT_SYMLINK_FOLLOW) == 0) return;
+    const int error = LastErrno();
+    gToRemove.store(nullptr);
+    temporary_.clear();
+    if (error != EEXIST) {
+      error_ = error;
+      return;
+    }
+  }
+  error_ = EEXIST;
+}
+#endif
+
 int OutputFile::Commit() {
   if (fd_ < 0) return error_ != 0 ? error_ : EBADF;
+#if defined(O_TMPFILE) && !defined(_WIN32)
+  // The complete file gets a temporary name first, then moves over the output.
+  if (error_ == 0 && unnamed_) NameUnnamed();
+#endif
   if (error_ != 0) {
     const int error = error_;
     Discard();
     return error;
   }
-
-#if defined(O_TMPFILE) && !defined(_WIN32)
-  if (unnamed_) {
-    // Give the complete file a temporary name, then move it over the output.
-    const std::string self = "/proc/self/fd/" + std::to_string(fd_);
-    for (unsigned attempt = 0; attempt < 100; ++attempt) {
-      temporary_ = TemporaryName(target_, attempt);
-      gToRemove.store(temporary_.c_str());
-      if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temporary_.c_str(), AT_SYMLINK_FOLLOW) == 0) break;
-      gToRemove.store(nullptr);
-      if (errno != EEXIST) {
-        error_ = LastErrno();
-        temporary_.clear();
-        Discard();
-        return error_;
-      }
-      temporary_.clear();
-    }
-    if (temporary_.empty()) {
-      error_ = EEXIST;
-      Discard();
-      return error_;
-    }
-  }
-#endif
 
   const int fd = fd_;
   fd_ = -1;
@@ -356,7 +354,7 @@ void OutputFile::Discard() {
     RemoveLeftovers();
   }
   temporary_.clear();
-  direct_ = regular_ = unnamed_ = keepMode_ = false;
+  direct_ = regular_ = unnamed_ = false;
 }
 
 void OutputFile::RemoveLeftovers() {

@@ -43,6 +43,7 @@ class OutputFile {
 
  private:
   int OpenInPlace();
+  void NameUnnamed();  // links an unnamed temporary file under a temporary name
   void RemoveLeftovers();
 
   int fd_ = -1;
@@ -53,8 +54,6 @@ class OutputFile {
   bool direct_ = false;      // written in place: a device, a pipe, or no temporary file
   bool regular_ = false;     // written in place and a regular file
   bool unnamed_ = false;     // an unnamed temporary file (O_TMPFILE), linked in at the end
-  unsigned mode_ = 0;        // permission bits to give the finished file
-  bool keepMode_ = false;    // mode_ holds an existing file's bits
 };
 
 // True when both paths name one existing file (the same device and inode; on Windows the
