@@ -1,7 +1,9 @@
 #include "coe_writer.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -76,11 +78,13 @@ std::uint64_t LineDigits(const std::uint8_t* p) {
   }
 }
 
-// Collects the file's text in a large block and hands it to the output in big writes;
-// the output remembers the first failed write.
+// Collects the file's text in a block and hands it to the output a block at a time; the
+// output remembers the first failed write. The block is small enough to stay in the
+// processor's cache beside a band of pixels, and large enough that a write call costs
+// little beside the copy it makes.
 class BlockWriter {
  public:
-  static constexpr std::size_t kBlockSize = std::size_t{1} << 20;
+  static constexpr std::size_t kBlockSize = std::size_t{64} << 10;
 
   explicit BlockWriter(OutputFile& file) : file_(file), block_(new char[kBlockSize]) {}
 
@@ -138,28 +142,90 @@ void WriteCommaLines(BlockWriter& out, const std::uint8_t* pixels, std::int64_t 
   }
 }
 
-// Writes the vector: four pixel bytes to a line of eight digits, the first pixel leftmost;
-// a short last word is completed with "00"; every line but the last ends with a comma.
-void WriteVector(BlockWriter& out, const std::uint8_t* pixels, std::int64_t pixelCount) {
-  if (pixelCount == 0) {
-    out.Put(";\r\n");
-    return;
+// Writes the vector as its pixels arrive: four pixel bytes to a line of eight digits, the
+// first pixel leftmost; a short last word is completed with "00"; every line but the last
+// ends with a comma. A word split between two arrivals waits in a carry of up to 3 pixels.
+class VectorWriter {
+ public:
+  VectorWriter(BlockWriter& out, std::int64_t pixelCount)
+      : out_(out), pixelsLeft_(pixelCount), wordsLeft_((pixelCount + 3) / 4) {}
+
+  // Takes the next `count` pixels at `pixels`; any beyond the promised count are ignored.
+  void Add(const std::uint8_t* pixels, std::int64_t count) {
+    count = std::min(count, pixelsLeft_);
+    if (count <= 0) return;
+    pixelsLeft_ -= count;
+    if (carried_ > 0) {
+      const std::int64_t take = std::min<std::int64_t>(4 - carried_, count);
+      std::memcpy(carry_ + 4 * carried_, pixels, static_cast<std::size_t>(4 * take));
+      carried_ += take;
+      pixels += 4 * take;
+      count -= take;
+      if (carried_ < 4) return;
+      PutWord(carry_);
+      carried_ = 0;
+    }
+    const std::int64_t words = count / 4;
+    const std::int64_t commaWords = std::min(words, wordsLeft_ - 1);
+    WriteCommaLines(out_, pixels, commaWords);
+    wordsLeft_ -= commaWords;
+    pixels += 16 * commaWords;
+    if (words > commaWords) {  // the vector's last word, whole
+      PutWord(pixels);
+      pixels += 16;
+    }
+    carried_ = count % 4;
+    std::memcpy(carry_, pixels, static_cast<std::size_t>(4 * carried_));
   }
-  // The last word, whole or not, ends the vector with a semicolon.
-  const std::int64_t lastWord = (pixelCount - 1) / 4;
-  WriteCommaLines(out, pixels, lastWord);
-  std::uint8_t bytes[4] = {0, 0, 0, 0};  // a pixel missing from the word is written "00"
-  for (std::int64_t i = 4 * lastWord; i < pixelCount; ++i) bytes[i % 4] = PixelByte(pixels + 4 * i);
-  const std::uint64_t digits = WordDigits(bytes[0], bytes[1], bytes[2], bytes[3]);
-  char* line = out.Reserve(kLine);
-  std::memcpy(line, &digits, 8);
-  std::memcpy(line + 8, ";\r\n", 3);
-  out.Commit(kLine);
-}
+
+  // Ends the vector. Returns false when fewer pixels arrived than were promised.
+  bool Finish() {
+    if (pixelsLeft_ > 0) return false;
+    if (wordsLeft_ == 0) {
+      if (carried_ == 0 && !any_) out_.Put(";\r\n");  // no pixels at all
+      return true;
+    }
+    // A pixel missing from the last word is all zero, which reduces to "00".
+    std::memset(carry_ + 4 * carried_, 0, static_cast<std::size_t>(16 - 4 * carried_));
+    PutWord(carry_);
+    return true;
+  }
+
+ private:
+  void PutWord(const std::uint8_t* pixels) {
+    const std::uint64_t digits = LineDigits(pixels);
+    char* line = out_.Reserve(kLine);
+    std::memcpy(line, &digits, 8);
+    std::memcpy(line + 8, wordsLeft_ > 1 ? ",\r\n" : ";\r\n", 3);
+    out_.Commit(kLine);
+    --wordsLeft_;
+    any_ = true;
+  }
+
+  BlockWriter& out_;
+  std::int64_t pixelsLeft_;
+  std::int64_t wordsLeft_;
+  std::uint8_t carry_[16] = {};
+  std::int64_t carried_ = 0;
+  bool any_ = false;
+};
 
 }  // namespace
 
 int WriteCoeFile(const char* path, const std::uint8_t* pixels, std::int32_t byteCount) {
+  bool given = false;
+  return WriteCoeFile(
+      path,
+      [&](std::span<const std::uint8_t>& band) {
+        band = {};
+        if (!given && byteCount > 0) band = {pixels, static_cast<std::size_t>(byteCount)};
+        given = true;
+        return true;
+      },
+      byteCount);
+}
+
+int WriteCoeFile(const char* path, const PixelBandSource& nextBand, std::int32_t byteCount) {
   // Written as bytes: the line ends are CR LF on every platform. The file appears under
   // its name only once it is complete.
   OutputFile file;
@@ -183,11 +249,24 @@ int WriteCoeFile(const char* path, const std::uint8_t* pixels, std::int32_t byte
   for (const char* line : header) textBytes += static_cast<std::int64_t>(std::strlen(line));
   file.Reserve(textBytes);
 
+  bool complete = false;
   {
     BlockWriter out(file);
     for (const char* line : header) out.Put(line);
-    WriteVector(out, pixels, pixelCount);
+    VectorWriter vector(out, pixelCount);
+    std::span<const std::uint8_t> band;
+    // After a failed write the rest is not worth converting: Commit reports the failure.
+    while ((complete = nextBand(band)) && !band.empty() && file.error() == 0) {
+      vector.Add(band.data(), static_cast<std::int64_t>(band.size() / 4));
+    }
+    complete = complete && (file.error() != 0 || vector.Finish());
     out.Flush();
+  }
+  if (!complete) {
+    // The pixels ran out before the text was whole: no file at all is better than a part.
+    file.Discard();
+    std::printf("Error: Failed to write Output file: %s, Error %d\n", path, EIO);
+    return 1;
   }
   if (const int error = file.Commit(); error != 0) {
     std::printf("Error: Failed to write Output file: %s, Error %d\n", path, error);
