@@ -99,11 +99,10 @@ struct PixelRows::Source {
   BitmapOwner owner;
   PixelBuffer whole;
   PixelBuffer band;        // the band handed out last, reused for every band
-  std::size_t width = 0;
-  std::size_t height = 0;
-  std::size_t bandRows = 0;
-  std::size_t next = 0;    // the first row not yet handed out
-  bool prefetched = false; // the band at `next` is in `band` already
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  std::int32_t next = 0;       // the first row NextBand has not handed out
+  std::int32_t prefetched = 0; // rows from the top already in `band` (read by the loader)
   bool failed = false;
 };
 
@@ -117,10 +116,40 @@ PixelRows& PixelRows::operator=(PixelRows&& other) noexcept {
   return *this;
 }
 
-std::size_t PixelRows::BandRows(std::int32_t width) {
-  constexpr std::size_t kBandBytes = std::size_t{128} << 10;
-  const std::size_t rowBytes = 4 * static_cast<std::size_t>(width > 0 ? width : 1);
-  return rowBytes < kBandBytes ? kBandBytes / rowBytes : 1;
+std::int32_t PixelRows::width() const { return source_ ? source_->width : 0; }
+std::int32_t PixelRows::height() const { return source_ ? source_->height : 0; }
+
+std::int32_t PixelRows::BandRows(std::int32_t width) {
+  constexpr std::int64_t kBandBytes = std::int64_t{128} << 10;
+  const std::int64_t rowBytes = 4 * std::int64_t{width > 0 ? width : 1};
+  return static_cast<std::int32_t>(rowBytes < kBandBytes ? kBandBytes / rowBytes : 1);
+}
+
+bool PixelRows::ReadBand(std::int32_t firstRow, std::int32_t rowCount,
+                         std::span<const std::uint8_t>& band) {
+  band = {};
+  if (source_ == nullptr || source_->failed) return false;
+  Source& s = *source_;
+  if (firstRow < 0 || rowCount < 0 || rowCount > s.height - firstRow) return false;
+  const std::size_t rowBytes = 4 * static_cast<std::size_t>(s.width);
+  if (!s.streamed) {
+    band = s.whole.bytes().subspan(static_cast<std::size_t>(firstRow) * rowBytes,
+                                   static_cast<std::size_t>(rowCount) * rowBytes);
+    return true;
+  }
+  if (rowCount > BandRows(s.width)) return false;
+  if (firstRow != 0 || rowCount > s.prefetched) {
+    s.prefetched = 0;  // the band is about to hold other rows
+#ifndef _WIN32
+    if (rowCount > 0 &&
+        GetBitmapRows(s.owner.get(), firstRow, rowCount, s.band.data()) != rowCount) {
+      s.failed = true;
+      return false;
+    }
+#endif
+  }
+  band = {s.band.data(), static_cast<std::size_t>(rowCount) * rowBytes};
+  return true;
 }
 
 bool PixelRows::NextBand(std::span<const std::uint8_t>& band) {
@@ -129,21 +158,9 @@ bool PixelRows::NextBand(std::span<const std::uint8_t>& band) {
   Source& s = *source_;
   if (s.failed) return false;
   if (s.next >= s.height) return true;
-  if (!s.streamed) {
-    band = s.whole.bytes();
-    s.next = s.height;
-    return true;
-  }
-  const std::size_t rows = std::min(s.bandRows, s.height - s.next);
-#ifndef _WIN32
-  if (!s.prefetched && GetBitmapRows(s.owner.get(), static_cast<LONG>(s.next),
-                                     static_cast<LONG>(rows), s.band.data()) != LONG(rows)) {
-    s.failed = true;
-    return false;
-  }
-#endif
-  s.prefetched = false;
-  band = {s.band.data(), 4 * s.width * rows};
+  // Held whole, the picture is one band.
+  const std::int32_t rows = s.streamed ? std::min(BandRows(s.width), s.height - s.next) : s.height;
+  if (!ReadBand(s.next, rows, band)) return false;
   s.next += rows;
   return true;
 }
@@ -162,29 +179,29 @@ LoadError LoadBitmapRows(std::string path, PixelRows& pixels, BITMAP& bitmap) {
       return e;
     }
     // The platform's rows are 4 bytes a pixel, whatever its description says.
-    s.width = static_cast<std::size_t>(record.bmWidth);
-    s.height = static_cast<std::size_t>(record.bmHeight);
-    s.bandRows = PixelRows::BandRows(record.bmWidth);
-    const std::size_t rows = std::min(s.bandRows, s.height);
-    if (4 * s.width * rows > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
-      return LoadError::kNotLoaded;
-    }
-    s.band = PixelBuffer::Allocate(static_cast<std::int32_t>(4 * s.width * rows));
+    s.width = record.bmWidth;
+    s.height = record.bmHeight;
+    const std::int32_t rows = std::min(PixelRows::BandRows(s.width), s.height);
+    const std::int64_t bandBytes = 4 * std::int64_t{s.width} * rows;
+    if (bandBytes > std::numeric_limits<std::int32_t>::max()) return LoadError::kNotLoaded;
+    s.band = PixelBuffer::Allocate(static_cast<std::int32_t>(bandBytes));
     if (s.band.empty()) return LoadError::kNotLoaded;
 #ifndef _WIN32
-    if (rows > 0 && GetBitmapRows(s.owner.get(), 0, static_cast<LONG>(rows), s.band.data()) !=
-                        LONG(rows)) {
+    if (rows > 0 && GetBitmapRows(s.owner.get(), 0, rows, s.band.data()) != rows) {
       return LoadError::kNotLoaded;
     }
 #endif
-    s.prefetched = true;
+    s.prefetched = rows;
   } else {
     if (const LoadError e = LoadBitmapPixels(std::move(path), s.whole, record);
         e != LoadError::kNone) {
       return e;
     }
     byteCount = s.whole.byteCount();
-    s.height = 1;  // one band, the whole bits
+    // Rows of 4 bytes a pixel, as the driver checks before it asks for any.
+    s.width = record.bmWidth;
+    s.height = record.bmHeight;
+    if (std::int64_t{4} * s.width * s.height > byteCount) s.height = 0;
   }
   pixels.source_ = std::move(source);
   pixels.byteCount_ = byteCount;

@@ -43,14 +43,22 @@ class PixelRows {
   // The whole picture's byte count, 4 x width x height.
   std::int32_t byteCount() const { return byteCount_; }
 
+  std::int32_t width() const;
+  std::int32_t height() const;
+
   // Points `band` at the next rows' bytes, valid until the next call; after the last row,
   // at nothing. Returns false, with `band` empty, when the rows cannot be had: the source
   // no longer holds them (it has shrunk, or a read failed). A failure is final.
   bool NextBand(std::span<const std::uint8_t>& band);
 
+  // Points `band` at rows [firstRow, firstRow + rowCount), counted from the top, in any
+  // order of calls; at most BandRows(width()) rows. Returns false, with `band` empty, when
+  // they cannot be had or lie outside the picture.
+  bool ReadBand(std::int32_t firstRow, std::int32_t rowCount, std::span<const std::uint8_t>& band);
+
   // The rows in a band of a picture `width` pixels wide: as many as fit in about 128 KiB,
   // which stays in the processor's cache while it is converted, and at least one.
-  static std::size_t BandRows(std::int32_t width);
+  static std::int32_t BandRows(std::int32_t width);
 
  private:
   friend LoadError LoadBitmapRows(std::string path, PixelRows& pixels, BITMAP& bitmap);

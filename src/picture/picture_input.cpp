@@ -73,39 +73,37 @@ std::string ReadRest(std::FILE* file, std::vector<std::uint8_t>& text) {
   }
 }
 
-// A picture held whole: four bytes a pixel, from the top row down. Handed out in bands of
-// about 256 KiB, so a reader of bands sees the same as from a file read band by band.
-class WholePicture final : public RowSource {
+// A BMP file's picture, read from the file a band of rows at a time whenever its rows are
+// asked for (held whole only where the platform loads it whole, on Windows).
+class BandedPicture final : public RowSource {
  public:
-  WholePicture(PixelBuffer pixels, std::int32_t width, std::int32_t height)
-      : pixels_(std::move(pixels)), width_(width), height_(height) {}
+  explicit BandedPicture(PixelRows pixels) : pixels_(std::move(pixels)) {}
 
   std::string ReadRows(RowOrder order, const RowSink& sink) const override {
-    const std::size_t rowBytes = 4 * static_cast<std::size_t>(width_);
-    const std::int32_t bandRows =
-        static_cast<std::int32_t>(std::max<std::size_t>(1, (std::size_t{256} << 10) / rowBytes));
-    const std::int32_t bands = (height_ + bandRows - 1) / bandRows;
+    const std::int32_t height = pixels_.height();
+    const std::int32_t bandRows = PixelRows::BandRows(pixels_.width());
+    const std::int32_t bands = (height + bandRows - 1) / bandRows;
     for (std::int32_t b = 0; b < bands; ++b) {
-      const std::int32_t band = order == RowOrder::kTopDown ? b : bands - 1 - b;
-      const std::int32_t first = band * bandRows;
-      const std::int32_t count = std::min(bandRows, height_ - first);
-      const std::span<const std::uint8_t> rows(pixels_.data() + first * rowBytes,
-                                               static_cast<std::size_t>(count) * rowBytes);
+      const std::int32_t first = (order == RowOrder::kTopDown ? b : bands - 1 - b) * bandRows;
+      const std::int32_t count = std::min(bandRows, height - first);
+      std::span<const std::uint8_t> rows;
+      if (!pixels_.ReadBand(first, count, rows)) {
+        return "has changed since it was opened: its pixels can no longer be read";
+      }
       if (!sink(first, count, rows)) break;
     }
     return {};
   }
 
  private:
-  PixelBuffer pixels_;
-  std::int32_t width_;
-  std::int32_t height_;
+  // Reading a band reuses the one band buffer and moves the file's position.
+  mutable PixelRows pixels_;
 };
 
 std::string ReadBmp(const char* path, PictureInput& input) {
-  PixelBuffer pixels;
+  PixelRows pixels;
   BITMAP bitmap{};
-  if (LoadBitmapPixels(path, pixels, bitmap) != LoadError::kNone) {
+  if (LoadBitmapRows(path, pixels, bitmap) != LoadError::kNone) {
     return Named(path, "starts like a BMP file but does not load as one");
   }
   // On Windows the platform may keep an image at its own depth; the converter refuses it too.
@@ -115,17 +113,15 @@ std::string ReadBmp(const char* path, PictureInput& input) {
                            " bits per pixel; only 1 plane of 32 bits is supported");
   }
   // The loader refuses negative sizes and keeps 4 x width x height within a signed 32-bit
-  // count, so the product below cannot overflow; the buffer is checked against it anyway.
-  const auto pixelCount = static_cast<std::size_t>(bitmap.bmWidth) *
-                          static_cast<std::size_t>(bitmap.bmHeight);
-  if (bitmap.bmWidth < 0 || bitmap.bmHeight < 0 || pixels.byteCount() < 0 ||
-      static_cast<std::size_t>(pixels.byteCount()) / 4 < pixelCount) {
+  // count; the rows it hands out are checked against it anyway.
+  if (bitmap.bmWidth < 0 || bitmap.bmHeight < 0 || pixels.height() != bitmap.bmHeight ||
+      pixels.width() != bitmap.bmWidth) {
     return Named(path, "loads with fewer pixel bytes than its size needs");
   }
   input.kind = PictureInput::Kind::kBmp;
   input.width = bitmap.bmWidth;
   input.height = bitmap.bmHeight;
-  input.rows = std::make_shared<WholePicture>(std::move(pixels), bitmap.bmWidth, bitmap.bmHeight);
+  input.rows = std::make_shared<BandedPicture>(std::move(pixels));
   return {};
 }
 
