@@ -216,7 +216,8 @@ class VectorWriter {
       carried_ = 0;
     }
     const std::int64_t words = count / 4;
-    const std::int64_t commaWords = std::min(words, wordsLeft_ - 1);
+    // Every whole word but the vector's last ends with a comma.
+    const std::int64_t commaWords = std::max<std::int64_t>(0, std::min(words, wordsLeft_ - 1));
     WriteCommaLines(out_, pixels, commaWords);
     wordsLeft_ -= commaWords;
     pixels += 16 * commaWords;
