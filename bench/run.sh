@@ -67,8 +67,8 @@ input_bytes=$(stat -c %s "$input")
 names=(rastrom rastrom-mem)
 commands=("$programs/rastrom $input $work/out.coe" "$programs/rastrom-mem $input $work/out.mem")
 if "$programs/rastrom-mem" --help 2>/dev/null | grep -q -- '--pixel'; then
-  names+=("rastrom-mem --pixel rgb565")
-  commands+=("$programs/rastrom-mem --pixel rgb565 --word 16 $input $work/out565.mem")
+  names+=("rastrom-mem --pixel rgb444")
+  commands+=("$programs/rastrom-mem --pixel rgb444 $input $work/out444.mem")
 fi
 names+=(rastrom-preview)
 commands+=("$programs/rastrom-preview $input $work/out-preview.bmp")
