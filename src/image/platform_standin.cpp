@@ -11,6 +11,7 @@
 
 #include "bmp_decode.h"
 #include "file_bytes.h"
+#include "pixel_buffer.h"
 #include "platform.h"
 
 struct StandInBitmap {
@@ -18,7 +19,7 @@ struct StandInBitmap {
   rastrom::FileBytes file;
   rastrom::BmpHeader header;
   rastrom::ScratchBytes scratch;  // the headers, then each band of stored rows or the RLE stream
-  rastrom::MallocBytes decoded;   // a run-length picture, decoded whole on the first read
+  rastrom::PixelBuffer decoded;   // a run-length picture, decoded whole on the first read
 };
 
 HANDLE LoadImageA(HINSTANCE, const char* name, UINT type, int, int, UINT flags) {
@@ -91,15 +92,16 @@ bool ReadRows(StandInBitmap& bitmap, std::size_t first, std::size_t rows, std::u
   rastrom::BmpHeader part = header;
   part.pixelOffset = 0;
   if (IsRunLength(header)) {
-    if (bitmap.decoded == nullptr) {
-      bitmap.decoded.reset(static_cast<std::uint8_t*>(std::malloc(rowBytes * height)));
-      if (bitmap.decoded == nullptr) return false;
-      if (!DecodeRunLength(bitmap, bitmap.decoded.get())) {
-        bitmap.decoded.reset();
+    if (bitmap.decoded.empty()) {
+      // The headers keep 4 x width x height within a signed 32-bit count.
+      bitmap.decoded = rastrom::PixelBuffer::Allocate(static_cast<std::int32_t>(rowBytes * height));
+      if (bitmap.decoded.empty()) return false;
+      if (!DecodeRunLength(bitmap, bitmap.decoded.data())) {
+        bitmap.decoded.Release();
         return false;
       }
     }
-    std::memcpy(out, bitmap.decoded.get() + first * rowBytes, rows * rowBytes);
+    std::memcpy(out, bitmap.decoded.data() + first * rowBytes, rows * rowBytes);
     return true;
   }
   if (rastrom::gBeforePixelRead != nullptr) rastrom::gBeforePixelRead();
