@@ -36,13 +36,6 @@ unset(version_TWEAK)
 find_program(RASTROM_GZIP gzip)
 
 function(rastrom_program name description)
-  # A run on a small picture is mostly the start of the process, and most of that is loading
-  # and relocating the shared C++ library. Linked into the program, it starts about as fast
-  # as cp (docs/performance.md); the C library stays shared. Not in the sanitizer builds.
-  if(RASTROM_STATIC_LIBSTDCXX AND CMAKE_SYSTEM_NAME STREQUAL "Linux" AND
-     CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang" AND NOT RASTROM_SANITIZE AND NOT RASTROM_FUZZ)
-    target_link_options(${name} PRIVATE -static-libstdc++ -static-libgcc)
-  endif()
   if(WIN32)
     set(RASTROM_RC_NAME "${name}")
     set(RASTROM_RC_DESCRIPTION "${description}")
