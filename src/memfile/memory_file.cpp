@@ -220,6 +220,21 @@ bool WordFileWriter::Finish() {
   return ok_;
 }
 
+MemoryPicture DescribedPicture(const std::optional<MemoryDescription>& description,
+                               unsigned statedBits, std::uint64_t wordCount) {
+  MemoryPicture picture;
+  if (description) {
+    picture.layout = description->layout;
+    picture.width = description->width;
+    picture.height = description->height;
+    picture.pixelCount = description->pixelCount;
+    return picture;
+  }
+  picture.layout.wordBits = IsMemoryWordWidth(statedBits) ? statedBits : 32;
+  picture.pixelCount = wordCount * PixelsPerWord(picture.layout);
+  return picture;
+}
+
 // --- The 3-3-2 bytes of the first memory files -----------------------------------------
 
 namespace {

@@ -105,6 +105,18 @@ unsigned long CoeWordLine(std::span<const std::uint8_t> text, std::size_t index)
 std::string ReadMemoryText(std::span<const std::uint8_t> text, MemoryFormat format,
                            MemoryText& memory);
 
+// How a memory's words are read as a picture when nothing else is said: as its description
+// says, or else as words of 3-3-2 pixels in one run: words of the width the file states
+// when that is 8, 16 or 32 bits, else of 32 bits (four pixels, as the converter packs them).
+struct MemoryPicture {
+  WordLayout layout;
+  std::uint64_t width = 0;  // 0 x 0 when the size is not known
+  std::uint64_t height = 0;
+  std::uint64_t pixelCount = 0;  // width x height, or every place in the words
+};
+MemoryPicture DescribedPicture(const std::optional<MemoryDescription>& description,
+                               unsigned statedBits, std::uint64_t wordCount);
+
 // --- The 3-3-2 bytes of the first memory files, kept for their callers ----------------
 
 // What a memory file of 3-3-2 bytes holds: its format, its word width and where the

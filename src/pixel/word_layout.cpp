@@ -63,6 +63,35 @@ std::uint32_t PixelAt(const WordLayout& layout, std::uint64_t width, std::span<c
   return static_cast<std::uint32_t>((words[address] >> shift) & ((std::uint64_t{1} << bits) - 1));
 }
 
+void ShowRow(const WordLayout& layout, std::uint64_t width, std::span<const std::uint64_t> words,
+             std::uint64_t y, std::span<std::uint8_t> bgrx) {
+  for (std::uint64_t x = 0; x < width && 4 * x + 3 < bgrx.size(); ++x) {
+    const Rgb8 c = ShowPixel(layout.format, PixelAt(layout, width, words, x, y));
+    std::uint8_t* p = bgrx.data() + 4 * x;
+    p[0] = c.blue;
+    p[1] = c.green;
+    p[2] = c.red;
+    p[3] = 0;
+  }
+}
+
+bool ParseWordBits(std::string_view text, unsigned& bits) {
+  if (text.empty() || text.size() > 2) return false;
+  unsigned n = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+    n = n * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (n < 1 || n > kMaxWordBits) return false;
+  bits = n;
+  return true;
+}
+
+std::string UnknownPixelFormat(std::string_view name) {
+  return "--pixel takes rgbXYZ or bgrXYZ (X, Y and Z each 1 to 8), grayN (N 1 to 8) or mono, "
+         "such as rgb444, rgb565, bgr233, gray4; not '" + std::string(name) + "'";
+}
+
 WordPacker::WordPacker(const WordLayout& layout, std::uint64_t width, WordSink sink)
     : layout_(layout),
       width_(width),

@@ -7,6 +7,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "pixel_format.h"
@@ -43,6 +44,18 @@ std::uint64_t WordCount(const WordLayout& layout, std::uint64_t width, std::uint
 // a pixel whose word is past the end.
 std::uint32_t PixelAt(const WordLayout& layout, std::uint64_t width, std::span<const std::uint64_t> words,
                       std::uint64_t x, std::uint64_t y);
+
+// Fills `bgrx` (four bytes a pixel: blue, green, red, 0) with row y of a width-pixel-wide
+// picture held in `words`, each pixel shown as ShowPixel shows it.
+void ShowRow(const WordLayout& layout, std::uint64_t width, std::span<const std::uint64_t> words,
+             std::uint64_t y, std::span<std::uint8_t> bgrx);
+
+// Reads a word width for the command line: a decimal number from 1 to 64. False for
+// anything else.
+bool ParseWordBits(std::string_view text, unsigned& bits);
+
+// What the command lines say of a format name that is not one.
+std::string UnknownPixelFormat(std::string_view name);
 
 // Receives the next words, in address order; returns false to stop.
 using WordSink = std::function<bool(std::span<const std::uint64_t> words)>;
