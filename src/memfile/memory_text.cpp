@@ -234,17 +234,19 @@ class Reader {
         break;
       }
       std::uint64_t first = 0, last = 0;
+      bool single = false;
       if (token == "[") {
         if (!Number(lex_.Next(), addressRadix, first) || !Expect("..") ||
             !Number(lex_.Next(), addressRadix, last) || !Expect("]")) {
           return error_;
         }
       } else if (Number(token, addressRadix, first)) {
-        last = first;
+        last = depth - 1;  // several values after one address fill the next addresses
+        single = true;
       } else {
         return error_;
       }
-      if (last < first || last >= depth) {
+      if (first >= depth || last < first || last >= depth) {
         return Fail("the address " + Quote(token) + " is outside DEPTH " + std::to_string(depth));
       }
       if (!Expect(":")) return error_;
@@ -260,7 +262,7 @@ class Reader {
         ++values;
       }
       if (values == 0) return Fail("no value for the address " + Quote(token));
-      if (values == 1) {
+      if (values == 1 && !single) {
         for (; address <= last; ++address) memory_.words[address] = memory_.words[first];
       }
     }
