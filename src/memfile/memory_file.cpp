@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
+#include <cstring>
 #include <utility>
 
 #include "coe_writer.h"
@@ -13,6 +13,15 @@ namespace {
 
 constexpr char kDigits[] = "0123456789ABCDEF";
 constexpr std::size_t kPieceSize = std::size_t{256} << 10;
+// A 16-digit address, " : ", 16 digits and ";\r\n" at most, or a file's last words.
+constexpr std::size_t kLongestLine = 64;
+
+// The two upper-case hexadecimal digits of every byte value.
+constexpr std::array<std::array<char, 2>, 256> kHexPairs = [] {
+  std::array<std::array<char, 2>, 256> table{};
+  for (int i = 0; i < 256; ++i) table[i] = {"0123456789ABCDEF"[i >> 4], "0123456789ABCDEF"[i & 15]};
+  return table;
+}();
 constexpr std::string_view kMifHeaderTail = "ADDRESS_RADIX=HEX;\nDATA_RADIX=HEX;\nCONTENT BEGIN\n";
 constexpr std::string_view kRowsAligned = "; rows aligned";
 constexpr std::string_view kDisplayPages = "; display pages";
@@ -161,61 +170,83 @@ WordFileWriter::WordFileWriter(const WordFile& file, TextSink sink)
       sink_(std::move(sink)),
       digits_(WordDigits(file.wordBits)),
       addressDigits_(AddressDigits(file.depth)) {
-  piece_.reserve(kPieceSize + 128);
+  piece_ = std::make_unique<char[]>(kPieceSize + kLongestLine);
 }
 
 void WordFileWriter::Start() {
   if (started_) return;
   started_ = true;
-  piece_ += Header(file_);
+  // The header goes out on its own: it may be longer than a piece.
+  const std::string header = Header(file_);
+  if (ok_ && !header.empty()) ok_ = sink_(header);
 }
 
 void WordFileWriter::Flush() {
-  if (ok_ && !piece_.empty()) ok_ = sink_(piece_);
-  piece_.clear();
+  if (ok_ && used_ > 0) ok_ = sink_(std::string_view(piece_.get(), used_));
+  used_ = 0;
 }
 
 void WordFileWriter::PutWord(std::uint64_t word) {
-  std::array<char, 64> line{};
-  std::size_t n = 0;
+  char* p = piece_.get() + used_;
   if (file_.format == MemoryFormat::kMif) {
-    for (unsigned d = addressDigits_; d-- > 0;) line[n++] = kDigits[(written_ >> (4 * d)) & 15];
-    for (const char c : {' ', ':', ' '}) line[n++] = c;
+    for (unsigned d = addressDigits_; d-- > 0;) *p++ = kDigits[(written_ >> (4 * d)) & 15];
+    *p++ = ' ';
+    *p++ = ':';
+    *p++ = ' ';
   }
-  for (unsigned d = digits_; d-- > 0;) line[n++] = kDigits[(word >> (4 * d)) & 15];
+  // An odd digit first, then two digits at a time.
+  unsigned d = digits_;
+  if (d % 2 != 0) *p++ = kDigits[(word >> (4 * --d)) & 15];
+  for (; d > 0; d -= 2, p += 2) std::memcpy(p, kHexPairs[(word >> (4 * d - 8)) & 0xFF].data(), 2);
   ++written_;
-  switch (file_.format) {
-    case MemoryFormat::kMem:
-      line[n++] = '\n';
-      break;
-    case MemoryFormat::kMif:
-      line[n++] = ';';
-      line[n++] = '\n';
-      break;
-    case MemoryFormat::kCoe:
-      line[n++] = written_ == file_.depth ? ';' : ',';
-      line[n++] = '\r';
-      line[n++] = '\n';
-      break;
+  if (file_.format == MemoryFormat::kMif) {
+    *p++ = ';';
+  } else if (file_.format == MemoryFormat::kCoe) {
+    *p++ = written_ == file_.depth ? ';' : ',';
+    *p++ = '\r';
   }
-  piece_.append(line.data(), n);
-  if (piece_.size() >= kPieceSize) Flush();
+  *p++ = '\n';
+  used_ = static_cast<std::size_t>(p - piece_.get());
 }
 
 bool WordFileWriter::Put(std::span<const std::uint64_t> words) {
   Start();
+  if (file_.format == MemoryFormat::kMem && digits_ <= 4) {
+    // The common case of narrow words, one a line, without the general line's branches.
+    const std::size_t count = static_cast<std::size_t>(
+        std::min<std::uint64_t>(words.size(), file_.depth - written_));
+    for (std::size_t i = 0; i < count && ok_; ++i) {
+      char* p = piece_.get() + used_;
+      const std::uint64_t word = words[i];
+      unsigned d = digits_;
+      if (d % 2 != 0) *p++ = kDigits[(word >> (4 * --d)) & 15];
+      for (; d > 0; d -= 2, p += 2) std::memcpy(p, kHexPairs[(word >> (4 * d - 8)) & 0xFF].data(), 2);
+      *p++ = '\n';
+      used_ = static_cast<std::size_t>(p - piece_.get());
+      if (used_ >= kPieceSize) Flush();
+    }
+    written_ += count;
+    return ok_;
+  }
   for (const std::uint64_t word : words) {
     if (written_ == file_.depth || !ok_) break;
     PutWord(word);
+    if (used_ >= kPieceSize) Flush();
   }
   return ok_;
 }
 
 bool WordFileWriter::Finish() {
   Start();
-  while (written_ < file_.depth && ok_) PutWord(0);
-  if (file_.format == MemoryFormat::kMif) piece_ += "END;\n";
-  if (file_.format == MemoryFormat::kCoe && file_.depth == 0) piece_ += ";\r\n";
+  while (written_ < file_.depth && ok_) {
+    PutWord(0);
+    if (used_ >= kPieceSize) Flush();
+  }
+  const std::string_view tail = file_.format == MemoryFormat::kMif ? "END;\n"
+                                : file_.format == MemoryFormat::kCoe && file_.depth == 0 ? ";\r\n"
+                                                                                          : "";
+  std::memcpy(piece_.get() + used_, tail.data(), tail.size());
+  used_ += tail.size();
   Flush();
   return ok_;
 }

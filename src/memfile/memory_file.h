@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -70,7 +71,8 @@ class WordFileWriter {
 
   WordFile file_;
   TextSink sink_;
-  std::string piece_;
+  std::unique_ptr<char[]> piece_;  // the text not yet handed out: used_ bytes
+  std::size_t used_ = 0;
   std::uint64_t written_ = 0;
   unsigned digits_ = 0;
   unsigned addressDigits_ = 0;

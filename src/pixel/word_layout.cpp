@@ -99,17 +99,12 @@ WordPacker::WordPacker(const WordLayout& layout, std::uint64_t width, WordSink s
       bits_(PixelBits(layout.format)),
       perWord_(PixelsPerWord(layout)) {
   if (layout_.pages) page_.assign(width_, 0);
-  out_.reserve(kBatchWords);
-}
-
-bool WordPacker::Emit(std::uint64_t word) {
-  out_.push_back(word);
-  return out_.size() < kBatchWords || Flush();
+  out_.resize(kBatchWords);
 }
 
 bool WordPacker::Flush() {
-  if (ok_ && !out_.empty()) ok_ = sink_(out_);
-  out_.clear();
+  if (ok_ && count_ > 0) ok_ = sink_(std::span<const std::uint64_t>(out_.data(), count_));
+  count_ = 0;
   return ok_;
 }
 
@@ -125,6 +120,13 @@ bool WordPacker::PutRow(std::span<const std::uint32_t> values) {
         word = 0;
       }
       pageRows_ = 0;
+    }
+    return ok_;
+  }
+  if (perWord_ == 1) {
+    // One pixel a word: the value is the word.
+    for (std::uint64_t x = 0; x < width_; ++x) {
+      if (!Emit(values[x])) return false;
     }
     return ok_;
   }

@@ -74,7 +74,10 @@ class WordPacker {
   bool Finish();
 
  private:
-  bool Emit(std::uint64_t word);
+  bool Emit(std::uint64_t word) {
+    out_[count_++] = word;
+    return count_ < out_.size() || Flush();
+  }
   bool Flush();
 
   WordLayout layout_;
@@ -86,7 +89,8 @@ class WordPacker {
   unsigned filled_ = 0;              // pixels in word_
   std::vector<std::uint64_t> page_;  // pages: a word a column, filled row by row
   unsigned pageRows_ = 0;
-  std::vector<std::uint64_t> out_;
+  std::vector<std::uint64_t> out_;  // words not yet handed out: count_
+  std::size_t count_ = 0;
   bool ok_ = true;
 };
 
