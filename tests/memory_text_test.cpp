@@ -134,6 +134,10 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"MemWiderThan64Bits", "1FFFFFFFFFFFFFFFF\n", {}, "line 1: '1FFFFFFFFFFFFFFFF' does not fit in 64 bits"},
         ReadCase{"MemUnknownBits", "12\nxz\n", {}, "line 2: 'xz' is not a number of radix 16"},
         ReadCase{"MemCommentNeverClosed", "1\n/* 2\n", {}, "line 2: a comment that is never closed"},
+        // A few bytes must not demand gigabytes: 64 words a byte of text, and 4096 more.
+        ReadCase{"MemAddressBeyondTheTextsShare", "1 @FFFFFFF 2", {}, "line 1: the address '@FFFFFFF' is beyond 4864 words"},
+        ReadCase{"MifDepthBeyondTheTextsShare", "WIDTH=8;DEPTH=268435456;CONTENT BEGIN END;", {},
+                 "line 1: DEPTH must be 1 to 6784 for this file, not '268435456'"},
         ReadCase{"MemAddressGoesBack", "1 2 @1 3", {}, "line 1: the address '@1' goes back"},
         ReadCase{"MifRangesAndRadixes",
                  "-- x\nDEPTH = 6; WIDTH = 4;\nDATA_RADIX = BIN; % note %\nCONTENT BEGIN\n"

@@ -103,7 +103,8 @@ unsigned long CoeWordLine(std::span<const std::uint8_t> text, std::size_t index)
 // .mif text (WIDTH, DEPTH, the radixes, CONTENT BEGIN ... END with single addresses and
 // [a..b] ranges, -- and % comments). A word wider than the stated width is refused.
 // Returns an empty string, or one line "line N: why". Memory and time are bounded by the
-// text's length and a limit of 2^28 words.
+// text's length: at most 2^28 words, and at most 64 words a byte of text (an @address or
+// a DEPTH beyond that is refused).
 std::string ReadMemoryText(std::span<const std::uint8_t> text, MemoryFormat format,
                            MemoryText& memory);
 

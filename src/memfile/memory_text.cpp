@@ -1,4 +1,5 @@
 // Reading .mem and .mif texts back, and the description at the head of a COE file.
+#include <algorithm>
 #include <string>
 
 #include "memory_file.h"
@@ -8,6 +9,12 @@ namespace rastrom {
 namespace {
 
 constexpr std::uint64_t kMaxWords = std::uint64_t{1} << 28;
+
+// The most words a text of `bytes` bytes may give: an @address or a DEPTH may leave words
+// unset (zero), but a few bytes must not demand gigabytes, so at most 64 words a byte.
+std::uint64_t WordLimit(std::size_t bytes) {
+  return std::min<std::uint64_t>(kMaxWords, 64 * std::uint64_t{bytes} + 4096);
+}
 
 bool IsSpace(std::uint8_t c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
@@ -164,7 +171,7 @@ bool ParseNumber(std::string_view token, unsigned radix, std::uint64_t& value, s
 class Reader {
  public:
   Reader(std::span<const std::uint8_t> text, MemoryFormat format, MemoryText& memory)
-      : lex_(text, format), memory_(memory) {}
+      : lex_(text, format), memory_(memory), limit_(WordLimit(text.size())) {}
 
   std::string ReadMem() {
     std::uint64_t address = 0;
@@ -174,12 +181,12 @@ class Reader {
       if (token[0] == '@') {
         if (!Number(token.substr(1), 16, value)) return error_;
         if (value < address) return Fail("the address " + Quote(token) + " goes back");
-        if (value > kMaxWords) return Fail("the address " + Quote(token) + " is beyond 2^28 words");
+        if (value > limit_) return Fail("the address " + Quote(token) + " is beyond " + std::to_string(limit_) + " words");
         address = value;
         continue;
       }
       if (!Number(token, 16, value) || !Fits(token, value)) return error_;
-      if (address >= kMaxWords) return Fail("more than 2^28 words");
+      if (address >= limit_) return Fail("more than " + std::to_string(limit_) + " words");
       if (memory_.words.size() <= address) memory_.words.resize(address + 1, 0);
       memory_.words[address++] = value;
     }
@@ -209,7 +216,9 @@ class Reader {
           if (n < 1 || n > kMaxWordBits) return Fail("WIDTH must be 1 to 64, not " + Quote(value));
           memory_.statedBits = static_cast<unsigned>(n);
         } else {
-          if (n < 1 || n > kMaxWords) return Fail("DEPTH must be 1 to 2^28, not " + Quote(value));
+          if (n < 1 || n > limit_) {
+            return Fail("DEPTH must be 1 to " + std::to_string(limit_) + " for this file, not " + Quote(value));
+          }
           depth = n;
         }
       } else if (SameWord(key, "ADDRESS_RADIX") || SameWord(key, "DATA_RADIX")) {
@@ -323,6 +332,7 @@ class Reader {
 
   Lexer lex_;
   MemoryText& memory_;
+  std::uint64_t limit_;
   bool described_ = false;
   std::string error_;
 };
