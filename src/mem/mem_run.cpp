@@ -1,5 +1,6 @@
 #include "mem_run.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -235,8 +236,11 @@ int Convert(const Options& options, const WordLayout& layout, const PictureInput
   WordFileWriter writer(file, [&](std::string_view text) { return output.Write(text.data(), text.size()); });
   WordPacker packer(layout, source.width, [&](std::span<const std::uint64_t> words) { return writer.Put(words); });
   TopBitsReducer reducer(layout.format);
-  std::vector<std::uint32_t> values(source.width);
-  const std::size_t rowBytes = 4 * static_cast<std::size_t>(source.width);
+  // A memory of unknown size is one long row of pixels in sequence; it is handed over in
+  // slices, which give the same words.
+  const std::uint64_t sliceWidth = source.sized ? source.width : std::min<std::uint64_t>(source.width, 4096);
+  std::vector<std::uint32_t> values(sliceWidth);
+  const std::size_t rowBytes = 4 * static_cast<std::size_t>(sliceWidth);
 
   std::string failed;
   bool written = true;
@@ -250,12 +254,26 @@ int Convert(const Options& options, const WordLayout& layout, const PictureInput
       }
       return written;
     });
-  } else {
+  } else if (source.sized) {
     std::vector<std::uint8_t> row(rowBytes);
     for (std::uint64_t y = 0; y < source.height && written; ++y) {
       ShowRow(source.memory.layout, source.width, source.words, y, row);
       reducer.ReduceRow(row, values);
       written = packer.PutRow(values);
+    }
+  } else {
+    for (std::uint64_t first = 0; first < source.width && written; first += sliceWidth) {
+      const std::size_t n = static_cast<std::size_t>(std::min(sliceWidth, source.width - first));
+      std::vector<std::uint8_t> slice(4 * n);
+      for (std::size_t i = 0; i < n; ++i) {
+        const Rgb8 c = ShowPixel(source.memory.layout.format,
+                                 PixelAt(source.memory.layout, source.width, source.words, first + i, 0));
+        slice[4 * i] = c.blue;
+        slice[4 * i + 1] = c.green;
+        slice[4 * i + 2] = c.red;
+      }
+      reducer.ReduceRow(slice, std::span(values).first(n));
+      written = packer.PutRow(std::span<const std::uint32_t>(values).first(n));
     }
   }
   if (!failed.empty()) return Failure(std::string(inputPath) + ": " + failed);

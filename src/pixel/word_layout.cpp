@@ -1,5 +1,6 @@
 #include "word_layout.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace rastrom {
@@ -113,7 +114,8 @@ bool WordPacker::PutRow(std::span<const std::uint32_t> values) {
   if (layout_.pages) {
     // Row r of a page lands in bits r * pixel bits of each column's word.
     const unsigned shift = pageRows_ * bits_;
-    for (std::uint64_t x = 0; x < width_; ++x) page_[x] |= std::uint64_t{values[x]} << shift;
+    const std::size_t count = std::min<std::size_t>(values.size(), page_.size());
+    for (std::size_t x = 0; x < count; ++x) page_[x] |= std::uint64_t{values[x]} << shift;
     if (++pageRows_ == perWord_) {
       for (std::uint64_t& word : page_) {
         if (!Emit(word)) return false;
@@ -123,14 +125,15 @@ bool WordPacker::PutRow(std::span<const std::uint32_t> values) {
     }
     return ok_;
   }
+  const std::size_t count = values.size();
   if (perWord_ == 1) {
     // One pixel a word: the value is the word.
-    for (std::uint64_t x = 0; x < width_; ++x) {
+    for (std::size_t x = 0; x < count; ++x) {
       if (!Emit(values[x])) return false;
     }
     return ok_;
   }
-  for (std::uint64_t x = 0; x < width_; ++x) {
+  for (std::size_t x = 0; x < count; ++x) {
     word_ = word_ << bits_ | values[x];
     if (++filled_ == perWord_) {
       if (!Emit(word_)) return false;

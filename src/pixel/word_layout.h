@@ -67,7 +67,8 @@ class WordPacker {
   // The layout must pass CheckWordLayout.
   WordPacker(const WordLayout& layout, std::uint64_t width, WordSink sink);
 
-  // Packs one row of `width` values. Returns false once the sink has stopped.
+  // Packs one row of `width` values (without aligned rows or pages, any number of values:
+  // the words follow the sequence). Returns false once the sink has stopped.
   bool PutRow(std::span<const std::uint32_t> values);
 
   // Completes the last word (or the last page) with zero pixels and hands out what is left.
