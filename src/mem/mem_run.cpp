@@ -244,7 +244,7 @@ int Convert(const Options& options, const WordLayout& layout, const PictureInput
 
   std::string failed;
   bool written = true;
-  if (input.kind == PictureInput::Kind::kBmp) {
+  if (input.rows) {  // a picture, whatever its file format
     // Rows strictly from the top down, as a reducer with state needs them.
     failed = input.ReadRows(RowOrder::kTopDown, [&](std::int32_t, std::int32_t rowCount,
                                                     std::span<const std::uint8_t> rows) {
@@ -304,7 +304,7 @@ int WriteMemoryFile(const Options& options) {
   layout.pages = options.pages;
 
   Source source;
-  if (picture.kind == PictureInput::Kind::kBmp) {
+  if (picture.rows) {
     source.width = static_cast<std::uint64_t>(picture.width);
     source.height = static_cast<std::uint64_t>(picture.height);
   } else {

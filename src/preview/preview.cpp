@@ -317,7 +317,7 @@ int Run(int argc, const char* const* argv) {
 
   PictureInput input;
   if (std::string failed = ReadPictureInput(source, input); !failed.empty()) return Fail(failed);
-  if (input.kind == PictureInput::Kind::kBmp) {
+  if (input.rows) {  // a picture, shown in the pixel format
     if (operands.size() == 3) {
       return UsageError(std::string(source) +
                         " is a BMP file and its size comes from the image; give no size");
