@@ -166,6 +166,8 @@ class PixelCliRefuses : public PixelCli, public testing::WithParamInterface<Refu
 
 TEST_P(PixelCliRefuses, WithStatusReasonAndNoFile) {
   Put("wide.mem", "// p: 2 x 1 pixels of 4-4-4 RGB, 1 to a word; depth 2, width 12\nFFF\n1000\n");
+  // A few bytes that claim a picture no memory holds must not make the programs try.
+  Put("huge.mem", "// p: 4000000000 x 4000000000 pixels of 1-bit grey, 1 to a word; depth 1, width 1\n1\n");
   const std::set<std::string> before = EntryNames(work_);
   const RunResult r = Run(GetParam().args[0] == "preview" ? RASTROM_PREVIEW_BINARY : RASTROM_MEM_BINARY,
                           std::vector<std::string>(GetParam().args.begin() + 1, GetParam().args.end()));
@@ -197,6 +199,11 @@ INSTANTIATE_TEST_SUITE_P(
                     "rastrom-mem: --align-rows and --pages cannot go together"},
         RefusalCase{"WordBeyondStatedWidth", {"mem", "wide.mem", "o.mem"}, 1,
                     "rastrom-mem: wide.mem: line 3: the word '1000' does not fit in 12 bits"},
+        RefusalCase{"DescriptionAndWordsDisagree", {"mem", "huge.mem", "o.mem"}, 1,
+                    "rastrom-mem: huge.mem: its first comment describes 4000000000 x 4000000000 pixels in "
+                    "16000000000000000000 words, but it holds 1"},
+        RefusalCase{"PreviewDescriptionAndWordsDisagree", {"preview", "huge.mem", "o.bmp"}, 1,
+                    "rastrom-preview: huge.mem holds 1 word; 4000000000 x 4000000000 pixels need 16000000000000000000"},
         RefusalCase{"PreviewWordBeyondGivenWidth", {"preview", "--word", "16", "tiny.coe", "4", "o.bmp"}, 1,
                     "rastrom-preview: tiny.coe: the word at address 0 does not fit in 16 bits"}),
     [](const testing::TestParamInfo<RefusalCase>& info) { return info.param.name; });

@@ -321,6 +321,16 @@ int WriteMemoryFile(const Options& options) {
                        " does not fit in " + std::to_string(bits) + " bits");
       }
     }
+    // The description is the file's word, not a fact: its size must be what the words fill.
+    if (source.memory.width > 0) {
+      const std::uint64_t needed = WordCount(source.memory.layout, source.memory.width, source.memory.height);
+      if (needed != source.words.size()) {
+        return Failure(std::string(inputPath) + ": its first comment describes " +
+                       std::to_string(source.memory.width) + " x " + std::to_string(source.memory.height) +
+                       " pixels in " + std::to_string(needed) + " words, but it holds " +
+                       std::to_string(source.words.size()));
+      }
+    }
     source.sized = source.memory.width > 0;
     source.width = source.sized ? source.memory.width : source.memory.pixelCount;
     source.height = source.sized ? source.memory.height : 1;

@@ -258,7 +258,10 @@ MemoryPicture DescribedPicture(const std::optional<MemoryDescription>& descripti
     picture.layout = description->layout;
     picture.width = description->width;
     picture.height = description->height;
-    picture.pixelCount = description->pixelCount;
+    // A count is never more than the words hold: the description is not trusted for it.
+    picture.pixelCount = picture.width > 0
+                             ? description->pixelCount
+                             : std::min(description->pixelCount, wordCount * PixelsPerWord(picture.layout));
     return picture;
   }
   picture.layout.wordBits = IsMemoryWordWidth(statedBits) ? statedBits : 32;
