@@ -147,3 +147,12 @@ for i in "${!commands[@]}"; do
   row "${names[$i]}" "$work/run$i.txt" "$work/floor$i.txt" 0
 done
 if [ "$quick" -eq 1 ]; then echo "quick run: outputs checked"; fi
+
+# The pixel formats, a separate measurement: rastrom-mem in rgb444 against rgb332.
+if [ "$programs" = "$build" ]; then
+  if [ "$quick" -eq 1 ]; then
+    bash "$root/bench/formats.sh" --quick --build "$build"
+  else
+    bash "$root/bench/formats.sh" --size "${width}x${height}" --runs "$runs" --build "$build"
+  fi
+fi
