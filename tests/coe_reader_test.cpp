@@ -150,7 +150,10 @@ INSTANTIATE_TEST_SUITE_P(
                   "line 1: unexpected ','; MEMORY_INITIALIZATION_RADIX or "
                   "MEMORY_INITIALIZATION_VECTOR expected"},
         Malformed{"EmptyVector", kRadix16 + "MEMORY_INITIALIZATION_VECTOR=;\n",
-                  "line 3: the vector has no values"},
+                  "line 2: the vector has no values"},
+        Malformed{"EmptyVectorBeforeComments",
+                  "; a\n; b\n; c\n; d\n" + kRadix16 + "MEMORY_INITIALIZATION_VECTOR= ; none\n; more\n",
+                  "line 6: the vector has no values"},
         Malformed{"VectorNotEnded", kRadix16 + kVector + "1,\n2,\n",
                   "line 5: the file ends before the vector's closing ';' after its last value"},
         Malformed{"VectorEndsWithCommaThenSemicolon", kRadix16 + kVector + "1,\n;\n",
