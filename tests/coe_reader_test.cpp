@@ -35,6 +35,8 @@ struct Variant {
   Words words;
 };
 
+void PrintTo(const Variant& v, std::ostream* os) { *os << v.name; }
+
 class CoeVariants : public testing::TestWithParam<Variant> {};
 
 TEST_P(CoeVariants, ReadsTheWords) {
@@ -108,9 +110,11 @@ struct Malformed {
   std::string error;  // the whole message, line number first
 };
 
+void PrintTo(const Malformed& m, std::ostream* os) { *os << m.name; }
+
 class CoeMalformed : public testing::TestWithParam<Malformed> {};
 
-TEST_P(CoeMalformed, IsRefusedNamingTheLine) {
+TEST_P(CoeMalformed, IsRefusedAtItsLine) {
   const CoeContents coe = Read(GetParam().text);
   EXPECT_EQ(coe.error, GetParam().error);
   EXPECT_TRUE(coe.words.empty());
