@@ -244,4 +244,17 @@ TEST_F(MemCliTest, HelpGoesToStandardOutput) {
   }
 }
 
+// The version is the project's, as the other programs and the Windows resource give it;
+// like --help, it wins over everything else on the line.
+TEST_F(MemCliTest, VersionGoesToStandardOutput) {
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"--version"}, {"--word", "8", "--version", "tiny.bmp", "out.mem"}}) {
+    const RunResult r = Mem(args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "rastrom-mem 1.0\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_FALSE(fs::exists(work_ / "out.mem"));
+  }
+}
+
 }  // namespace

@@ -31,6 +31,7 @@ constexpr const char* kHelp =
     "                    significant byte (default 32)\n"
     "  --format mem|mif  the output's format (default: from the output's extension)\n"
     "  --help            print this help and exit\n"
+    "  --version         print the program's name and version and exit\n"
     "\n"
     "Example: rastrom-mem --word 16 picture.bmp picture.mem\n";
 
@@ -39,6 +40,7 @@ struct Options {
   std::optional<MemoryFormat> format;
   std::vector<const char*> files;
   bool help = false;
+  bool version = false;
 };
 
 int UsageError(const std::string& message) {
@@ -98,6 +100,10 @@ int ParseCommandLine(int argc, const char* const* argv, Options& options) {
     }
     if (arg == "--help" || arg == "-h") {
       options.help = true;
+      return 0;
+    }
+    if (arg == "--version") {
+      options.version = true;
       return 0;
     }
     // "--word 16" or "--word=16", and the same for --format.
@@ -203,6 +209,10 @@ int RunMemoryFileProgram(int argc, const char* const* argv) {
   if (options.help) {
     std::fputs(kUsage, stdout);
     std::fputs(kHelp, stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  }
+  if (options.version) {
+    std::printf("rastrom-mem %s\n", RASTROM_VERSION);
     return std::fflush(stdout) == 0 ? 0 : 1;
   }
   try {
