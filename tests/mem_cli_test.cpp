@@ -119,6 +119,10 @@ INSTANTIATE_TEST_SUITE_P(
                   "-- five.bmp: 5 x 1 pixels of 3-3-2 RGB, 2 to a word; depth 3, width 16\n"
                   "WIDTH=16;\nDEPTH=3;\nADDRESS_RADIX=HEX;\nDATA_RADIX=HEX;\nCONTENT BEGIN\n"
                   "0 : FFE0;\n1 : 1C03;\n2 : 6D00;\nEND;\n"},
+        // The extension is what follows the last dot: "mif.mem" and "v2" name no format.
+        WriteCase{"FormatFromTheLastDot", {"five.bmp", "logo.v2.mif.mem"},
+                  "// five.bmp: 5 x 1 pixels of 3-3-2 RGB, 4 to a word; depth 2, width 32\n"
+                  "FFE01C03\n6D000000\n"},
         WriteCase{"FormatOptionWinsOverExtension", {"--format=MEM", "five.bmp", "out.Mif"},
                   "// five.bmp: 5 x 1 pixels of 3-3-2 RGB, 4 to a word; depth 2, width 32\n"
                   "FFE01C03\n6D000000\n"},
