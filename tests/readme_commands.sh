@@ -3,15 +3,18 @@
 #   - every line "$ <command>" in a fenced code block, with the lines after it (up to the
 #     next "$ " line or the end of the block) as the output it must print; a last shown
 #     line "..." means that the output goes on;
-#   - every `rastrom...` command in a table row (the table of displays), output unchecked;
+#   - every `rastrom... ARGUMENTS` code span in a table row (the table of displays), its
+#     output unchecked;
 #   - a code block marked "make" is the Makefile of the commands after it.
 # A command must succeed (exit status 0) and print what the README shows, standard output
-# and standard error together.
+# and standard error together, carriage returns left out (a COE file's lines end in CR LF).
 #
-# The commands run in README order, each from the top of a scratch folder that holds a copy
-# of examples/, the sample again as logo.bmp (the name the README's short examples use),
-# `build` leading to the build folder, and HOME in the folder (so ~/.local is there); the
-# programs are on PATH. Three kinds are told apart:
+# The commands run in README order in a scratch folder that holds a copy of examples/, the
+# sample again as picture.bmp and logo.bmp (the names the README's short examples use), and
+# `build` leading to the build folder; HOME is a folder beside it (so ~/.local is there), and
+# the programs are on PATH. The commands of one code block run as typed into one shell: a
+# `cd` holds for the next command of the block; each block starts at the top of the folder.
+# Three kinds are told apart:
 #   build    commands that start with "cmake -S": run only with --build, in the source tree
 #            itself, in order (.ci/run runs them so: the first build, the test command, the
 #            sanitizer build);
@@ -33,16 +36,16 @@ readme=$root/README.md
 # --- reading the README ------------------------------------------------------------------
 # Each command becomes one record in these arrays: its text, its expected output, and
 # the Makefile in force (empty if none).
-commands=() outputs=() makefiles=()
+commands=() outputs=() makefiles=() blocks=()
 makefile=""
-in_block=false block_kind="" block_text="" current=-1
+in_block=false block_kind="" block_text="" current=-1 block=0
 while IFS= read -r line || [[ -n $line ]]; do
   if [[ $line =~ ^\`\`\` ]]; then
     if $in_block; then
       [[ $block_kind == make ]] && makefile=$block_text
       in_block=false current=-1
     else
-      in_block=true block_kind=${line#\`\`\`} block_text=""
+      in_block=true block_kind=${line#\`\`\`} block_text="" block=$((block + 1))
     fi
     continue
   fi
@@ -50,7 +53,7 @@ while IFS= read -r line || [[ -n $line ]]; do
     if [[ $block_kind == make ]]; then
       block_text+=$line$'\n'
     elif [[ $line == '$ '* ]]; then
-      commands+=("${line#\$ }") outputs+=("") makefiles+=("$makefile")
+      commands+=("${line#\$ }") outputs+=("") makefiles+=("$makefile") blocks+=("$block")
       current=$((${#commands[@]} - 1))
     elif ((current >= 0)); then
       outputs[current]+=$line$'\n'
@@ -58,8 +61,9 @@ while IFS= read -r line || [[ -n $line ]]; do
   elif [[ $line == '|'* ]]; then
     # Table cells: each `rastrom...` code span is a command.
     rest=$line
-    while [[ $rest =~ \`(rastrom[^\`]*)\` ]]; do
-      commands+=("${BASH_REMATCH[1]}") outputs+=("") makefiles+=("$makefile")
+    block=$((block + 1))
+    while [[ $rest =~ \`(rastrom[-a-z]*\ [^\`]*)\` ]]; do
+      commands+=("${BASH_REMATCH[1]}") outputs+=("") makefiles+=("$makefile") blocks+=("$block")
       rest=${rest#*"${BASH_REMATCH[0]}"}
     done
   fi
@@ -99,19 +103,24 @@ build=$(cd "${1:-$root/build}" && pwd) || exit 2
 for program in rastrom rastrom-mem rastrom-preview; do
   [[ -x $build/$program ]] || { echo "build $program first ($build/$program)" >&2; exit 2; }
 done
-scratch=$(mktemp -d "${TMPDIR:-/tmp}/rastrom-readme.XXXXXX")
-trap 'rm -rf "$scratch"' EXIT
+work=$(mktemp -d "${TMPDIR:-/tmp}/rastrom-readme.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+scratch=$work/top
+mkdir "$scratch" "$work/home"
 cp -r "$root/examples" "$scratch/examples"
+cp "$root/examples/sample.bmp" "$scratch/picture.bmp"
 cp "$root/examples/sample.bmp" "$scratch/logo.bmp"
 ln -s "$build" "$scratch/build"
-mkdir "$scratch/home"
-export HOME=$scratch/home PATH=$build:$PATH
+export HOME=$work/home PATH=$build:$PATH
 
 as_root=false
 [[ $(id -u) -eq 0 ]] && as_root=true
-ran=0 skipped=0 failed=0
+ran=0 skipped=0 failed=0 block=0 here=$scratch
 for i in "${!commands[@]}"; do
   command=${commands[i]}
+  if [[ ${blocks[i]} != "$block" ]]; then
+    block=${blocks[i]} here=$scratch
+  fi
   kind=$(kind_of "$command")
   [[ $kind == build ]] && continue  # run by --build
   if [[ $kind == system && $mode != all ]]; then
@@ -121,7 +130,7 @@ for i in "${!commands[@]}"; do
   fi
   $as_root && command=${command//sudo /}
   program=$(program_of "$command")
-  if [[ $mode != all ]] && ! (cd "$scratch" && command -v "$program" >/dev/null); then
+  if [[ $mode != all ]] && ! (cd "$here" && command -v "$program" >/dev/null); then
     echo "skipped, no $program here: $command"
     skipped=$((skipped + 1))
     continue
@@ -132,9 +141,14 @@ for i in "${!commands[@]}"; do
     rm -f "$scratch/Makefile"
   fi
   ran=$((ran + 1))
-  actual=$(cd "$scratch" && bash -o pipefail -c "$command" 2>&1 </dev/null; echo "~status $?")
+  # The shell records where it ends up, for the next command of the block.
+  actual=$(cd "$here" && bash -o pipefail -c "$command"$'\n''status=$?; pwd >"$0"; exit $status' \
+             "$work/cwd" 2>&1 </dev/null; echo "~status $?")
   status=${actual##*~status }
   actual=${actual%~status *}
+  actual=${actual//$'\r'/}
+  [[ -s $work/cwd ]] && here=$(<"$work/cwd")
+  rm -f "$work/cwd"
   expected=${outputs[i]}
   if [[ $expected == *$'\n...\n' || $expected == $'...\n' ]]; then
     expected=${expected%...$'\n'}
