@@ -142,7 +142,7 @@ for i in "${!commands[@]}"; do
   fi
   ran=$((ran + 1))
   # The shell records where it ends up, for the next command of the block.
-  actual=$(cd "$here" && bash -o pipefail -c "$command"$'\n''status=$?; pwd >"$0"; exit $status' \
+  actual=$(cd "$here" && bash -o pipefail -o physical -c "$command"$'\n''status=$?; pwd >"$0"; exit $status' \
              "$work/cwd" 2>&1 </dev/null; echo "~status $?")
   status=${actual##*~status }
   actual=${actual%~status *}
