@@ -1,0 +1,229 @@
+#include "dither.h"
+
+#include <algorithm>
+#include <array>
+
+namespace rastrom {
+
+bool ParseDitherMethod(std::string_view text, DitherMethod& method) {
+  for (DitherMethod m : {DitherMethod::kNone, DitherMethod::kFloydSteinberg, DitherMethod::kOrdered}) {
+    if (text == DitherMethodName(m)) {
+      method = m;
+      return true;
+    }
+  }
+  return false;
+}
+
+const char* DitherMethodName(DitherMethod method) {
+  switch (method) {
+    case DitherMethod::kFloydSteinberg: return "floyd-steinberg";
+    case DitherMethod::kOrdered: return "ordered";
+    case DitherMethod::kNone: break;
+  }
+  return "none";
+}
+
+ChannelBits ChannelBits::Rgb(int red, int green, int blue) {
+  ChannelBits b;
+  b.bits[0] = static_cast<std::uint8_t>(red);
+  b.bits[1] = static_cast<std::uint8_t>(green);
+  b.bits[2] = static_cast<std::uint8_t>(blue);
+  return b;
+}
+
+ChannelBits ChannelBits::Grey(int bits) {
+  ChannelBits b;
+  b.grey = true;
+  b.bits[0] = static_cast<std::uint8_t>(bits);
+  return b;
+}
+
+bool ChannelBits::valid() const {
+  for (int c = 0; c < count(); ++c) {
+    if (bits[c] < 1 || bits[c] > 8) return false;
+  }
+  return true;
+}
+
+std::uint8_t WidenCode(unsigned code, int bits) {
+  unsigned wide = 0;
+  for (int shift = 8 - bits; shift > -bits; shift -= bits) {
+    wide |= shift >= 0 ? code << shift : code >> -shift;
+  }
+  return static_cast<std::uint8_t>(wide);
+}
+
+namespace {
+
+// Linear light is held as an integer from 0 to kOne: 16 bits of sRGB-decoded light, and 4
+// more for the fractions of the error shared between pixels.
+constexpr int kFractionBits = 4;
+constexpr std::int32_t kOne = 65535 << kFractionBits;
+
+// round(65535 x the sRGB decoding of v / 255), written out so that no platform's pow() is
+// involved.
+constexpr std::array<std::uint16_t, 256> kLinear = {
+        0,    20,    40,    60,    80,    99,   119,   139,
+      159,   179,   199,   219,   241,   264,   288,   313,
+      340,   367,   396,   427,   458,   491,   526,   562,
+      599,   637,   677,   718,   761,   805,   851,   898,
+      947,   997,  1048,  1101,  1156,  1212,  1270,  1330,
+     1391,  1453,  1517,  1583,  1651,  1720,  1790,  1863,
+     1937,  2013,  2090,  2170,  2250,  2333,  2418,  2504,
+     2592,  2681,  2773,  2866,  2961,  3058,  3157,  3258,
+     3360,  3464,  3570,  3678,  3788,  3900,  4014,  4129,
+     4247,  4366,  4488,  4611,  4736,  4864,  4993,  5124,
+     5257,  5392,  5530,  5669,  5810,  5953,  6099,  6246,
+     6395,  6547,  6700,  6856,  7014,  7174,  7335,  7500,
+     7666,  7834,  8004,  8177,  8352,  8528,  8708,  8889,
+     9072,  9258,  9445,  9635,  9828, 10022, 10219, 10417,
+    10619, 10822, 11028, 11235, 11446, 11658, 11873, 12090,
+    12309, 12530, 12754, 12980, 13209, 13440, 13673, 13909,
+    14146, 14387, 14629, 14874, 15122, 15371, 15623, 15878,
+    16135, 16394, 16656, 16920, 17187, 17456, 17727, 18001,
+    18277, 18556, 18837, 19121, 19407, 19696, 19987, 20281,
+    20577, 20876, 21177, 21481, 21787, 22096, 22407, 22721,
+    23038, 23357, 23678, 24002, 24329, 24658, 24990, 25325,
+    25662, 26001, 26344, 26688, 27036, 27386, 27739, 28094,
+    28452, 28813, 29176, 29542, 29911, 30282, 30656, 31033,
+    31412, 31794, 32179, 32567, 32957, 33350, 33745, 34143,
+    34544, 34948, 35355, 35764, 36176, 36591, 37008, 37429,
+    37852, 38278, 38706, 39138, 39572, 40009, 40449, 40891,
+    41337, 41785, 42236, 42690, 43147, 43606, 44069, 44534,
+    45002, 45473, 45947, 46423, 46903, 47385, 47871, 48359,
+    48850, 49344, 49841, 50341, 50844, 51349, 51858, 52369,
+    52884, 53401, 53921, 54445, 54971, 55500, 56032, 56567,
+    57105, 57646, 58190, 58737, 59287, 59840, 60396, 60955,
+    61517, 62082, 62650, 63221, 63795, 64372, 64952, 65535,
+};
+
+// The 8x8 Bayer matrix: each threshold rank 0..63 once, neighbouring ranks far apart.
+constexpr std::uint8_t kBayer[8][8] = {
+    {0, 32, 8, 40, 2, 34, 10, 42},    {48, 16, 56, 24, 50, 18, 58, 26},
+    {12, 44, 4, 36, 14, 46, 6, 38},   {60, 28, 52, 20, 62, 30, 54, 22},
+    {3, 35, 11, 43, 1, 33, 9, 41},    {51, 19, 59, 27, 49, 17, 57, 25},
+    {15, 47, 7, 39, 13, 45, 5, 37},   {63, 31, 55, 23, 61, 29, 53, 21},
+};
+
+}  // namespace
+
+RowDitherer::RowDitherer(DitherMethod method, ChannelBits bits, std::size_t width)
+    : method_(method), bits_(bits), width_(width), channels_(bits.count()) {
+  levels_.resize(static_cast<std::size_t>(channels_));
+  for (int c = 0; c < channels_; ++c) {
+    Levels& l = levels_[static_cast<std::size_t>(c)];
+    l.bits = bits.bits[c];
+    l.top = (1 << l.bits) - 1;
+    for (int code = 0; code <= l.top; ++code) {
+      l.level[code] = std::int32_t{kLinear[WidenCode(static_cast<unsigned>(code), l.bits)]}
+                      << kFractionBits;
+    }
+    int code = 0;
+    for (int i = 0; i <= 4096; ++i) {
+      while (code < l.top && l.level[code + 1] <= (i << 8)) ++code;
+      l.below[i] = static_cast<std::uint8_t>(code);
+    }
+  }
+  if (method_ == DitherMethod::kFloydSteinberg) {
+    here_.assign((width_ + 2) * static_cast<std::size_t>(channels_), 0);
+    next_.assign(here_.size(), 0);
+  }
+}
+
+std::uint8_t RowDitherer::Input(const std::uint8_t* p, int c) const {
+  if (bits_.grey) return Luma(p[2], p[1], p[0]);
+  return p[2 - c];  // red, green, blue from blue, green, red
+}
+
+std::int32_t RowDitherer::Light(const std::uint8_t* p, int c) const {
+  return std::int32_t{kLinear[Input(p, c)]} << kFractionBits;
+}
+
+void RowDitherer::ReduceRow(std::span<const std::uint8_t> row, std::span<std::uint8_t> codes) {
+  if (row.size() / 4 < width_ || codes.size() < codesPerRow()) return;
+  switch (method_) {
+    case DitherMethod::kNone: ReduceNone(row.data(), codes.data()); break;
+    case DitherMethod::kOrdered: ReduceOrdered(row.data(), codes.data()); break;
+    case DitherMethod::kFloydSteinberg: ReduceDiffused(row.data(), codes.data()); break;
+  }
+  ++row_;
+}
+
+void RowDitherer::ReduceNone(const std::uint8_t* row, std::uint8_t* codes) const {
+  for (std::size_t x = 0; x < width_; ++x) {
+    for (int c = 0; c < channels_; ++c) {
+      *codes++ = static_cast<std::uint8_t>(Input(row + 4 * x, c) >> (8 - bits_.bits[c]));
+    }
+  }
+}
+
+void RowDitherer::ReduceOrdered(const std::uint8_t* row, std::uint8_t* codes) const {
+  const std::uint8_t* ranks = kBayer[row_ & 7];
+  for (std::size_t x = 0; x < width_; ++x) {
+    // The threshold lies at (2 rank + 1) / 128 of the way between the two levels around
+    // the light, so a flat area shows the higher level on the right share of its pixels.
+    const std::int64_t threshold = 2 * ranks[x & 7] + 1;
+    for (int c = 0; c < channels_; ++c) {
+      const Levels& l = levels_[static_cast<std::size_t>(c)];
+      if (l.bits == 8) {
+        *codes++ = Input(row + 4 * x, c);
+        continue;
+      }
+      const std::int32_t v = Light(row + 4 * x, c);
+      int code = l.below[v >> 8];
+      while (code < l.top && l.level[code + 1] <= v) ++code;
+      if (code < l.top &&
+          std::int64_t{v - l.level[code]} * 128 > threshold * (l.level[code + 1] - l.level[code])) {
+        ++code;
+      }
+      *codes++ = static_cast<std::uint8_t>(code);
+    }
+  }
+}
+
+void RowDitherer::ReduceDiffused(const std::uint8_t* row, std::uint8_t* codes) {
+  // Serpentine: even rows run left to right, odd rows right to left, so the error does not
+  // drift one way and draw diagonal worms.
+  const bool forward = (row_ & 1) == 0;
+  const std::ptrdiff_t step = forward ? channels_ : -channels_;
+  std::fill(next_.begin(), next_.end(), 0);
+  for (std::size_t i = 0; i < width_; ++i) {
+    const std::size_t x = forward ? i : width_ - 1 - i;
+    const std::uint8_t* p = row + 4 * x;
+    std::uint8_t* out = codes + x * static_cast<std::size_t>(channels_);
+    for (int c = 0; c < channels_; ++c) {
+      const Levels& l = levels_[static_cast<std::size_t>(c)];
+      if (l.bits == 8) {
+        out[c] = Input(p, c);
+        continue;
+      }
+      const std::size_t at = (x + 1) * static_cast<std::size_t>(channels_) + static_cast<std::size_t>(c);
+      std::int32_t* here = here_.data() + at;
+      std::int32_t* next = next_.data() + at;
+      const std::int32_t want = Light(p, c) + *here;
+      // The nearest level; the levels span black to white, so the error stays bounded
+      // without clamping.
+      const std::int32_t clamped = std::clamp(want, std::int32_t{0}, kOne);
+      int code = l.below[clamped >> 8];
+      while (code < l.top && l.level[code + 1] <= clamped) ++code;
+      if (code < l.top && 2 * std::int64_t{clamped} >= std::int64_t{l.level[code]} + l.level[code + 1]) {
+        ++code;
+      }
+      out[c] = static_cast<std::uint8_t>(code);
+      // Floyd-Steinberg's shares of the error, 7 ahead, 3 behind below, 5 below, 1 ahead
+      // below (sixteenths); the last share takes the rounding, so no light is lost.
+      const std::int32_t error = want - l.level[code];
+      const std::int32_t ahead = (7 * error + 8) >> 4;
+      const std::int32_t behindBelow = (3 * error + 8) >> 4;
+      const std::int32_t below = (5 * error + 8) >> 4;
+      here[step] += ahead;
+      next[-step] += behindBelow;
+      next[0] += below;
+      next[step] += error - ahead - behindBelow - below;
+    }
+  }
+  here_.swap(next_);
+}
+
+}  // namespace rastrom
