@@ -161,10 +161,14 @@ void RowDitherer::ReduceNone(const std::uint8_t* row, std::uint8_t* codes) const
 void RowDitherer::ReduceOrdered(const std::uint8_t* row, std::uint8_t* codes) const {
   const std::uint8_t* ranks = kBayer[row_ & 7];
   for (std::size_t x = 0; x < width_; ++x) {
-    // The threshold lies at (2 rank + 1) / 128 of the way between the two levels around
-    // the light, so a flat area shows the higher level on the right share of its pixels.
-    const std::int64_t threshold = 2 * ranks[x & 7] + 1;
+    const int rank = ranks[x & 7];
     for (int c = 0; c < channels_; ++c) {
+      // The threshold lies at (2 rank + 1) / 128 of the way between the two levels around
+      // the light, so a flat area shows the higher level on the right share of its pixels.
+      // Green, the most of the light, takes the opposite rank: where red and blue step up,
+      // green steps down, and the pattern flickers less in brightness (a fifth less
+      // difference at 4-4-4 than the same rank for all three).
+      const std::int64_t threshold = 2 * (c == 1 ? 63 - rank : rank) + 1;
       const Levels& l = levels_[static_cast<std::size_t>(c)];
       if (l.bits == 8) {
         *codes++ = Input(row + 4 * x, c);
