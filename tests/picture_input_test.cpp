@@ -42,12 +42,14 @@ TEST_F(PictureInputTest, TellsTheKindByContentNotByName) {
   PictureInput input;
   ASSERT_EQ(rastrom::ReadPictureInput(coeNamedBmp.c_str(), input), "");
   EXPECT_EQ(input.kind, PictureInput::Kind::kCoe);
-  EXPECT_EQ(input.pixels, (Bytes{0xE0, 0x1C, 0x03, 0xFF, 0x00, 0xE0, 0x00, 0x00}));
+  EXPECT_EQ(input.words, (std::vector<std::uint32_t>{0xE01C03FF, 0x00E00000}));
   ASSERT_EQ(rastrom::ReadPictureInput(bmpNamedCoe.c_str(), input), "");
   EXPECT_EQ(input.kind, PictureInput::Kind::kBmp);
   EXPECT_EQ(input.width, 3);
   EXPECT_EQ(input.height, 2);
-  EXPECT_EQ(input.pixels, (Bytes{0xE0, 0x1C, 0x03, 0xFF, 0x00, 0xE0}));
+  Bytes pixels;
+  ASSERT_EQ(rastrom::ReadPixels332("memory.coe", input, pixels), "");
+  EXPECT_EQ(pixels, (Bytes{0xE0, 0x1C, 0x03, 0xFF, 0x00, 0xE0}));
 }
 
 TEST_F(PictureInputTest, RefusesADirectoryLeavingTheInputAlone) {
@@ -73,7 +75,7 @@ TEST_F(PictureInputTest, ReadsACoeFileFromAPipe) {
   const std::string path = "/dev/fd/" + std::to_string(fds[0]);
   PictureInput input;
   EXPECT_EQ(rastrom::ReadPictureInput(path.c_str(), input), "");
-  EXPECT_EQ(input.pixels.size(), 8u);
+  EXPECT_EQ(input.words.size(), 2u);
   close(fds[0]);
 }
 

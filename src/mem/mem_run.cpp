@@ -169,7 +169,11 @@ int WriteMemoryFile(const Options& options) {
   if (const std::string failed = ReadPictureInput(inputPath, picture); !failed.empty()) {
     return Failure(failed);
   }
-  if (picture.pixels.empty()) return Failure(std::string(inputPath) + ": holds no pixels");
+  std::vector<std::uint8_t> pixels;
+  if (const std::string failed = ReadPixels332(inputPath, picture, pixels); !failed.empty()) {
+    return Failure(failed);
+  }
+  if (pixels.empty()) return Failure(std::string(inputPath) + ": holds no pixels");
 
   MemoryFileLayout layout;
   layout.format = *options.format;
@@ -182,8 +186,8 @@ int WriteMemoryFile(const Options& options) {
   if (const int error = output.Open(outputPath); error != 0) {
     return Failure(std::string(outputPath) + ": cannot be written (" + std::strerror(error) + ")");
   }
-  output.Reserve(static_cast<std::int64_t>(MemoryFileSize(layout, picture.pixels.size())));
-  const bool formatted = FormatMemoryFile(layout, picture.pixels, [&](std::string_view text) {
+  output.Reserve(static_cast<std::int64_t>(MemoryFileSize(layout, pixels.size())));
+  const bool formatted = FormatMemoryFile(layout, pixels, [&](std::string_view text) {
     return output.Write(text.data(), text.size());
   });
   // Formatting stops only at a failed write (the width has been checked), which Commit

@@ -2,9 +2,11 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <utility>
 
@@ -71,6 +73,35 @@ std::string ReadRest(std::FILE* file, std::vector<std::uint8_t>& text) {
   }
 }
 
+// A picture held whole: four bytes a pixel, from the top row down. Handed out in bands of
+// about 256 KiB, so a reader of bands sees the same as from a file read band by band.
+class WholePicture final : public RowSource {
+ public:
+  WholePicture(PixelBuffer pixels, std::int32_t width, std::int32_t height)
+      : pixels_(std::move(pixels)), width_(width), height_(height) {}
+
+  std::string ReadRows(RowOrder order, const RowSink& sink) const override {
+    const std::size_t rowBytes = 4 * static_cast<std::size_t>(width_);
+    const std::int32_t bandRows =
+        static_cast<std::int32_t>(std::max<std::size_t>(1, (std::size_t{256} << 10) / rowBytes));
+    const std::int32_t bands = (height_ + bandRows - 1) / bandRows;
+    for (std::int32_t b = 0; b < bands; ++b) {
+      const std::int32_t band = order == RowOrder::kTopDown ? b : bands - 1 - b;
+      const std::int32_t first = band * bandRows;
+      const std::int32_t count = std::min(bandRows, height_ - first);
+      const std::span<const std::uint8_t> rows(pixels_.data() + first * rowBytes,
+                                               static_cast<std::size_t>(count) * rowBytes);
+      if (!sink(first, count, rows)) break;
+    }
+    return {};
+  }
+
+ private:
+  PixelBuffer pixels_;
+  std::int32_t width_;
+  std::int32_t height_;
+};
+
 std::string ReadBmp(const char* path, PictureInput& input) {
   PixelBuffer pixels;
   BITMAP bitmap{};
@@ -94,8 +125,7 @@ std::string ReadBmp(const char* path, PictureInput& input) {
   input.kind = PictureInput::Kind::kBmp;
   input.width = bitmap.bmWidth;
   input.height = bitmap.bmHeight;
-  input.pixels.resize(pixelCount);
-  ReducePixels332(pixels.data(), pixelCount, input.pixels.data());
+  input.rows = std::make_shared<WholePicture>(std::move(pixels), bitmap.bmWidth, bitmap.bmHeight);
   return {};
 }
 
@@ -106,14 +136,7 @@ std::string ReadCoeFile(const char* path, std::vector<std::uint8_t>& text, Pictu
   input.kind = PictureInput::Kind::kCoe;
   input.width = 0;
   input.height = 0;
-  input.pixels.resize(contents.words.size() * 4);
-  std::size_t at = 0;
-  for (const std::uint32_t word : contents.words) {
-    input.pixels[at++] = static_cast<std::uint8_t>(word >> 24);
-    input.pixels[at++] = static_cast<std::uint8_t>(word >> 16);
-    input.pixels[at++] = static_cast<std::uint8_t>(word >> 8);
-    input.pixels[at++] = static_cast<std::uint8_t>(word);
-  }
+  input.words = std::move(contents.words);
   return {};
 }
 
@@ -149,6 +172,34 @@ std::string ReadInput(const char* path, PictureInput& input) {
 }
 
 }  // namespace
+
+std::string ReadPixels332(const char* path, const PictureInput& input,
+                          std::vector<std::uint8_t>& pixels) {
+  try {
+    if (!input.rows) {
+      pixels.resize(input.words.size() * 4);
+      std::size_t at = 0;
+      for (const std::uint32_t word : input.words) {
+        for (int shift = 24; shift >= 0; shift -= 8) {
+          pixels[at++] = static_cast<std::uint8_t>(word >> shift);
+        }
+      }
+      return {};
+    }
+    const auto width = static_cast<std::size_t>(input.width);
+    pixels.resize(width * static_cast<std::size_t>(input.height));
+    std::string failed = input.ReadRows(
+        RowOrder::kTopDown,
+        [&](std::int32_t firstRow, std::int32_t rowCount, std::span<const std::uint8_t> rows) {
+          ReducePixels332(rows.data(), width * static_cast<std::size_t>(rowCount),
+                          pixels.data() + width * static_cast<std::size_t>(firstRow));
+          return true;
+        });
+    return failed.empty() ? failed : Named(path, failed);
+  } catch (const std::bad_alloc&) {
+    return Named(path, "is too large for the memory available");
+  }
+}
 
 std::string ReadPictureInput(const char* path, PictureInput& input) {
   // Memory runs short only for the largest inputs; that is a refusal, not a crash.

@@ -78,18 +78,18 @@ int UsageError(const std::string& reason) {
 
 // Works out the picture's size from the input and the size asked for. Returns an empty
 // string, or why the input cannot have that size.
-std::string PictureSize(const char* path, const PictureInput& input, const Size& asked,
-                        Size& size) {
+std::string PictureSize(const char* path, const PictureInput& input,
+                        const std::vector<std::uint8_t>& pixels, const Size& asked, Size& size) {
   if (input.kind == PictureInput::Kind::kBmp) {
     size.width = static_cast<std::uint64_t>(input.width);
     size.height = static_cast<std::uint64_t>(input.height);
     return {};
   }
-  const std::uint64_t words = input.pixels.size() / 4;
+  const std::uint64_t words = input.words.size();
   size.width = asked.width;
   if (asked.height == 0) {
     // The rows the words fill; the last one may end in padding, shown black.
-    size.height = (input.pixels.size() + asked.width - 1) / asked.width;
+    size.height = (pixels.size() + asked.width - 1) / asked.width;
     return {};
   }
   size.height = asked.height;
@@ -163,16 +163,20 @@ int Run(int argc, const char* const* argv) {
                       " is a COE file; give the picture's <width> or <width>x<height>");
   }
 
+  std::vector<std::uint8_t> pixels;
+  if (std::string failed = ReadPixels332(source, input, pixels); !failed.empty()) {
+    return Fail(failed);
+  }
   Size size;
-  if (std::string failed = PictureSize(source, input, asked, size); !failed.empty()) {
+  if (std::string failed = PictureSize(source, input, pixels, asked, size); !failed.empty()) {
     return Fail(failed);
   }
   if (Bmp332FileSize(size.width, size.height) == 0) {
     return Fail("a picture of " + Decimal(size.width) + " x " + Decimal(size.height) +
                 " pixels is too large for a BMP file");
   }
-  const std::vector<std::uint8_t> bmp = EncodeBmp332(size.width, size.height, input.pixels);
-  std::vector<std::uint8_t>().swap(input.pixels);
+  const std::vector<std::uint8_t> bmp = EncodeBmp332(size.width, size.height, pixels);
+  std::vector<std::uint8_t>().swap(pixels);
   return WritePicture(output, bmp);
 }
 
