@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
 namespace rastrom {
 
@@ -226,6 +227,17 @@ void RowDitherer::ReduceDiffused(const std::uint8_t* row, std::uint8_t* codes) {
       next[0] += below;
       next[step] += error - ahead - behindBelow - below;
     }
+  }
+  // The shares that would leave the picture at the row's ends go to the pixel below the
+  // end instead, so a narrow picture keeps its light too.
+  const std::size_t n = static_cast<std::size_t>(channels_);
+  const std::size_t last = width_ * n;  // the last pixel's first place
+  const std::size_t exit = forward ? last + n : 0;
+  const std::size_t exitPixel = forward ? last : n;
+  for (std::size_t c = 0; c < n; ++c) {
+    next_[n + c] += std::exchange(next_[c], 0);
+    next_[last + c] += std::exchange(next_[last + n + c], 0);
+    next_[exitPixel + c] += here_[exit + c];
   }
   here_.swap(next_);
 }
