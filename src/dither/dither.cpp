@@ -120,10 +120,20 @@ RowDitherer::RowDitherer(DitherMethod method, ChannelBits bits, std::size_t widt
       l.level[code] = std::int32_t{kLinear[WidenCode(static_cast<unsigned>(code), l.bits)]}
                       << kFractionBits;
     }
-    int code = 0;
-    for (int i = 0; i <= 4096; ++i) {
-      while (code < l.top && l.level[code + 1] <= (i << 8)) ++code;
-      l.below[i] = static_cast<std::uint8_t>(code);
+    l.level[l.top + 1] = kOne + 1;  // above everything: no code follows the top
+    // Levels lie further apart than the table's steps (the closest two, 0 and 1 at 8 bits,
+    // are 320 apart), so one comparison finishes each search.
+    int below = 0;
+    int nearest = 0;
+    auto up = [&l](int code) {  // the least light nearer to code + 1 than to code
+      return code < l.top ? (l.level[code] + l.level[code + 1] + 1) / 2 : kOne + 1;
+    };
+    for (int i = 0; i < kSteps; ++i) {
+      const std::int32_t v = i << kStepShift;
+      while (l.level[below + 1] <= v) ++below;
+      while (up(nearest) <= v) ++nearest;
+      l.below[i] = static_cast<std::uint32_t>(l.level[below + 1]) << 8 | static_cast<std::uint32_t>(below);
+      l.nearest[i] = static_cast<std::uint32_t>(up(nearest)) << 8 | static_cast<std::uint32_t>(nearest);
     }
   }
   if (method_ == DitherMethod::kFloydSteinberg) {
@@ -132,112 +142,124 @@ RowDitherer::RowDitherer(DitherMethod method, ChannelBits bits, std::size_t widt
   }
 }
 
-std::uint8_t RowDitherer::Input(const std::uint8_t* p, int c) const {
-  if (bits_.grey) return Luma(p[2], p[1], p[0]);
-  return p[2 - c];  // red, green, blue from blue, green, red
+namespace {
+
+// The channel inputs of the pixel at p (blue, green, red, unused): red, green and blue, or
+// the luma alone.
+template <int kChannels>
+void Inputs(const std::uint8_t* p, std::uint8_t (&in)[kChannels]) {
+  if constexpr (kChannels == 1) {
+    in[0] = Luma(p[2], p[1], p[0]);
+  } else {
+    in[0] = p[2];
+    in[1] = p[1];
+    in[2] = p[0];
+  }
 }
 
-std::int32_t RowDitherer::Light(const std::uint8_t* p, int c) const {
-  return std::int32_t{kLinear[Input(p, c)]} << kFractionBits;
+// The code of a table entry for light v: the entry's code, or the next when v reaches the
+// light kept above it. Without a branch, which dithering would mispredict half the time.
+inline int Step(std::uint32_t entry, std::int32_t v) {
+  return static_cast<int>(entry & 0xFF) + (v >= static_cast<std::int32_t>(entry >> 8));
 }
+
+}  // namespace
 
 void RowDitherer::ReduceRow(std::span<const std::uint8_t> row, std::span<std::uint8_t> codes) {
   if (row.size() / 4 < width_ || codes.size() < codesPerRow()) return;
+  const bool grey = channels_ == 1;
   switch (method_) {
-    case DitherMethod::kNone: ReduceNone(row.data(), codes.data()); break;
-    case DitherMethod::kOrdered: ReduceOrdered(row.data(), codes.data()); break;
-    case DitherMethod::kFloydSteinberg: ReduceDiffused(row.data(), codes.data()); break;
+    case DitherMethod::kNone:
+      grey ? ReduceNone<1>(row.data(), codes.data()) : ReduceNone<3>(row.data(), codes.data());
+      break;
+    case DitherMethod::kOrdered:
+      grey ? ReduceOrdered<1>(row.data(), codes.data()) : ReduceOrdered<3>(row.data(), codes.data());
+      break;
+    case DitherMethod::kFloydSteinberg:
+      grey ? ReduceDiffused<1>(row.data(), codes.data()) : ReduceDiffused<3>(row.data(), codes.data());
+      break;
   }
   ++row_;
 }
 
+template <int kChannels>
 void RowDitherer::ReduceNone(const std::uint8_t* row, std::uint8_t* codes) const {
+  int shift[kChannels];
+  for (int c = 0; c < kChannels; ++c) shift[c] = 8 - bits_.bits[c];
   for (std::size_t x = 0; x < width_; ++x) {
-    for (int c = 0; c < channels_; ++c) {
-      *codes++ = static_cast<std::uint8_t>(Input(row + 4 * x, c) >> (8 - bits_.bits[c]));
-    }
+    std::uint8_t in[kChannels];
+    Inputs(row + 4 * x, in);
+    for (int c = 0; c < kChannels; ++c) *codes++ = static_cast<std::uint8_t>(in[c] >> shift[c]);
   }
 }
 
+template <int kChannels>
 void RowDitherer::ReduceOrdered(const std::uint8_t* row, std::uint8_t* codes) const {
   const std::uint8_t* ranks = kBayer[row_ & 7];
   for (std::size_t x = 0; x < width_; ++x) {
+    std::uint8_t in[kChannels];
+    Inputs(row + 4 * x, in);
     const int rank = ranks[x & 7];
-    for (int c = 0; c < channels_; ++c) {
+    for (int c = 0; c < kChannels; ++c) {
       // The threshold lies at (2 rank + 1) / 128 of the way between the two levels around
-      // the light, so a flat area shows the higher level on the right share of its pixels.
+      // the light, so a flat area shows the upper level on the right share of its pixels.
       // Green, the most of the light, takes the opposite rank: where red and blue step up,
       // green steps down, and the pattern flickers less in brightness (a fifth less
       // difference at 4-4-4 than the same rank for all three).
-      const std::int64_t threshold = 2 * (c == 1 ? 63 - rank : rank) + 1;
+      const std::int32_t threshold = 2 * (c == 1 ? 63 - rank : rank) + 1;
       const Levels& l = levels_[static_cast<std::size_t>(c)];
-      if (l.bits == 8) {
-        *codes++ = Input(row + 4 * x, c);
-        continue;
-      }
-      const std::int32_t v = Light(row + 4 * x, c);
-      int code = l.below[v >> 8];
-      while (code < l.top && l.level[code + 1] <= v) ++code;
-      if (code < l.top &&
-          std::int64_t{v - l.level[code]} * 128 > threshold * (l.level[code + 1] - l.level[code])) {
-        ++code;
-      }
-      *codes++ = static_cast<std::uint8_t>(code);
+      const std::int32_t v = std::int32_t{kLinear[in[c]]} << kFractionBits;
+      const int code = Step(l.below[v >> kStepShift], v);
+      // Both sides below 2^28: the light is below 2^20.
+      const bool upper = (v - l.level[code]) * 128 > threshold * (l.level[code + 1] - l.level[code]);
+      *codes++ = static_cast<std::uint8_t>(code + upper);
     }
   }
 }
 
+template <int kChannels>
 void RowDitherer::ReduceDiffused(const std::uint8_t* row, std::uint8_t* codes) {
   // Serpentine: even rows run left to right, odd rows right to left, so the error does not
   // drift one way and draw diagonal worms.
   const bool forward = (row_ & 1) == 0;
-  const std::ptrdiff_t step = forward ? channels_ : -channels_;
+  const std::ptrdiff_t step = forward ? kChannels : -kChannels;
   std::fill(next_.begin(), next_.end(), 0);
+  constexpr std::size_t n = kChannels;
+  const Levels* levels = levels_.data();
+  std::int32_t ahead[kChannels] = {};  // the error that moves on to the next pixel
   for (std::size_t i = 0; i < width_; ++i) {
     const std::size_t x = forward ? i : width_ - 1 - i;
-    const std::uint8_t* p = row + 4 * x;
-    std::uint8_t* out = codes + x * static_cast<std::size_t>(channels_);
-    for (int c = 0; c < channels_; ++c) {
-      const Levels& l = levels_[static_cast<std::size_t>(c)];
-      if (l.bits == 8) {
-        out[c] = Input(p, c);
-        continue;
-      }
-      const std::size_t at = (x + 1) * static_cast<std::size_t>(channels_) + static_cast<std::size_t>(c);
-      std::int32_t* here = here_.data() + at;
-      std::int32_t* next = next_.data() + at;
-      const std::int32_t want = Light(p, c) + *here;
-      // The nearest level; the levels span black to white, so the error stays bounded
-      // without clamping.
+    std::uint8_t in[kChannels];
+    Inputs(row + 4 * x, in);
+    const std::int32_t* here = here_.data() + (x + 1) * n;
+    std::int32_t* next = next_.data() + (x + 1) * n;
+    for (std::size_t c = 0; c < n; ++c) {
+      const Levels& l = levels[c];
+      // The nearest level. The levels span black to white, so the error stays bounded
+      // without clamping; a channel of 8 bits meets its level exactly and has no error.
+      const std::int32_t want = (std::int32_t{kLinear[in[c]]} << kFractionBits) + here[c] + ahead[c];
       const std::int32_t clamped = std::clamp(want, std::int32_t{0}, kOne);
-      int code = l.below[clamped >> 8];
-      while (code < l.top && l.level[code + 1] <= clamped) ++code;
-      if (code < l.top && 2 * std::int64_t{clamped} >= std::int64_t{l.level[code]} + l.level[code + 1]) {
-        ++code;
-      }
-      out[c] = static_cast<std::uint8_t>(code);
+      const int code = Step(l.nearest[clamped >> kStepShift], clamped);
+      codes[x * n + c] = static_cast<std::uint8_t>(code);
       // Floyd-Steinberg's shares of the error, 7 ahead, 3 behind below, 5 below, 1 ahead
       // below (sixteenths); the last share takes the rounding, so no light is lost.
       const std::int32_t error = want - l.level[code];
-      const std::int32_t ahead = (7 * error + 8) >> 4;
       const std::int32_t behindBelow = (3 * error + 8) >> 4;
       const std::int32_t below = (5 * error + 8) >> 4;
-      here[step] += ahead;
-      next[-step] += behindBelow;
-      next[0] += below;
-      next[step] += error - ahead - behindBelow - below;
+      ahead[c] = (7 * error + 8) >> 4;
+      next[c - step] += behindBelow;
+      next[c] += below;
+      next[c + step] += error - ahead[c] - behindBelow - below;
     }
   }
   // The shares that would leave the picture at the row's ends go to the pixel below the
   // end instead, so a narrow picture keeps its light too.
-  const std::size_t n = static_cast<std::size_t>(channels_);
   const std::size_t last = width_ * n;  // the last pixel's first place
-  const std::size_t exit = forward ? last + n : 0;
   const std::size_t exitPixel = forward ? last : n;
   for (std::size_t c = 0; c < n; ++c) {
     next_[n + c] += std::exchange(next_[c], 0);
     next_[last + c] += std::exchange(next_[last + n + c], 0);
-    next_[exitPixel + c] += here_[exit + c];
+    next_[exitPixel + c] += ahead[c];
   }
   here_.swap(next_);
 }

@@ -66,20 +66,28 @@ class RowDitherer {
   void ReduceRow(std::span<const std::uint8_t> row, std::span<std::uint8_t> codes);
 
  private:
-  // What one channel's codes stand for, in linear light scaled to 0..kOne.
+  // Linear light is held from 0 to 65535 x 16; the tables below step through it in steps
+  // of 256.
+  static constexpr int kStepShift = 8;
+  static constexpr int kSteps = (65535 << 4 >> kStepShift) + 1;
+  // What one channel's codes stand for.
   struct Levels {
     int bits = 8;
-    int top = 255;                  // the largest code
-    std::int32_t level[256] = {};   // linear light of each code
-    std::uint8_t below[4097] = {};  // the largest code whose level is at most v, for v / 256
+    int top = 255;                   // the largest code
+    std::int32_t level[257] = {};    // the linear light of each code, and above the top
+    // For each step of light v: the largest code whose level is at most the step's start,
+    // and above it (<< 8) the light where the next code's level begins.
+    std::uint32_t below[kSteps] = {};
+    // The same for the nearest code, with the light from which the next code is nearer.
+    std::uint32_t nearest[kSteps] = {};
   };
 
+  template <int kChannels>
   void ReduceNone(const std::uint8_t* row, std::uint8_t* codes) const;
+  template <int kChannels>
   void ReduceOrdered(const std::uint8_t* row, std::uint8_t* codes) const;
+  template <int kChannels>
   void ReduceDiffused(const std::uint8_t* row, std::uint8_t* codes);
-  // The linear light of channel c of the pixel at p (blue, green, red, unused), scaled.
-  std::int32_t Light(const std::uint8_t* p, int c) const;
-  std::uint8_t Input(const std::uint8_t* p, int c) const;
 
   DitherMethod method_;
   ChannelBits bits_;
