@@ -225,25 +225,35 @@ void RowDitherer::ReduceDiffused(const std::uint8_t* row, std::uint8_t* codes) {
   const std::ptrdiff_t step = forward ? kChannels : -kChannels;
   std::fill(next_.begin(), next_.end(), 0);
   constexpr std::size_t n = kChannels;
+  // Locals, so that the stores of codes, which may alias anything, do not make the
+  // compiler read the members again for every pixel.
   const Levels* levels = levels_.data();
+  const std::int32_t* hereRow = here_.data();
+  std::int32_t* nextRow = next_.data();
+  const std::size_t width = width_;
   std::int32_t ahead[kChannels] = {};  // the error that moves on to the next pixel
-  for (std::size_t i = 0; i < width_; ++i) {
-    const std::size_t x = forward ? i : width_ - 1 - i;
+  for (std::size_t i = 0; i < width; ++i) {
+    const std::size_t x = forward ? i : width - 1 - i;
     std::uint8_t in[kChannels];
     Inputs(row + 4 * x, in);
-    const std::int32_t* here = here_.data() + (x + 1) * n;
-    std::int32_t* next = next_.data() + (x + 1) * n;
+    const std::int32_t* here = hereRow + (x + 1) * n;
+    std::int32_t* next = nextRow + (x + 1) * n;
     for (std::size_t c = 0; c < n; ++c) {
       const Levels& l = levels[c];
       // The nearest level. The levels span black to white, so the error stays bounded
       // without clamping; a channel of 8 bits meets its level exactly and has no error.
       const std::int32_t want = (std::int32_t{kLinear[in[c]]} << kFractionBits) + here[c] + ahead[c];
       const std::int32_t clamped = std::clamp(want, std::int32_t{0}, kOne);
-      const int code = Step(l.nearest[clamped >> kStepShift], clamped);
-      codes[x * n + c] = static_cast<std::uint8_t>(code);
+      const std::uint32_t entry = l.nearest[clamped >> kStepShift];
+      const int base = static_cast<int>(entry & 0xFF);
+      const bool upper = clamped >= static_cast<std::int32_t>(entry >> 8);
+      // Both levels are read at once, before the comparison decides between them.
+      const std::int32_t lower = l.level[base];
+      const std::int32_t higher = l.level[base + 1];
+      codes[x * n + c] = static_cast<std::uint8_t>(base + upper);
       // Floyd-Steinberg's shares of the error, 7 ahead, 3 behind below, 5 below, 1 ahead
       // below (sixteenths); the last share takes the rounding, so no light is lost.
-      const std::int32_t error = want - l.level[code];
+      const std::int32_t error = want - (upper ? higher : lower);
       const std::int32_t behindBelow = (3 * error + 8) >> 4;
       const std::int32_t below = (5 * error + 8) >> 4;
       ahead[c] = (7 * error + 8) >> 4;
