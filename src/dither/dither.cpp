@@ -204,8 +204,8 @@ void RowDitherer::ReduceOrdered(const std::uint8_t* row, std::uint8_t* codes) co
       // The threshold lies at (2 rank + 1) / 128 of the way between the two levels around
       // the light, so a flat area shows the upper level on the right share of its pixels.
       // Green, the most of the light, takes the opposite rank: where red and blue step up,
-      // green steps down, and the pattern flickers less in brightness (a fifth less
-      // difference at 4-4-4 than the same rank for all three).
+      // green steps down, and the pattern flickers less in brightness (an eighth less
+      // difference at 4-4-4 than with the same rank for all three).
       const std::int32_t threshold = 2 * (c == 1 ? 63 - rank : rank) + 1;
       const Levels& l = levels_[static_cast<std::size_t>(c)];
       const std::int32_t v = std::int32_t{kLinear[in[c]]} << kFractionBits;
