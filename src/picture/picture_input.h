@@ -1,14 +1,18 @@
 // The input of the programs that show or re-wrap a picture's memory: a picture (a BMP file)
-// whose pixels are handed out in bands of rows, or a COE file of 32-bit words.
+// whose pixels are handed out in bands of rows, a COE file of 32-bit words, or a .mem or
+// .mif memory file of words up to 64 bits.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
+
+#include "memory_file.h"
 
 namespace rastrom {
 
@@ -34,12 +38,16 @@ class RowSource {
 };
 
 struct PictureInput {
-  enum class Kind { kBmp, kCoe };
+  enum class Kind { kBmp, kCoe, kMem, kMif };
   Kind kind = Kind::kBmp;
   std::int32_t width = 0;   // a picture's size; 0 for a COE file
   std::int32_t height = 0;
   std::shared_ptr<const RowSource> rows;  // a picture's pixels; null for a COE file
   std::vector<std::uint32_t> words;       // a COE file's words in order; empty for a picture
+  std::vector<std::uint64_t> memoryWords;  // a .mem or .mif file's words in address order
+  unsigned statedWordBits = 0;  // a memory file's word width as it states it; 0 when it does not
+  // What a memory file (COE, .mem, .mif) says it holds, when its first comment says so.
+  std::optional<MemoryDescription> description;
 
   // The picture's rows, as RowSource::ReadRows hands them out. A COE file has none.
   std::string ReadRows(RowOrder order, const RowSink& sink) const {
@@ -47,7 +55,9 @@ struct PictureInput {
   }
 };
 
-// Reads `path` as a BMP (when its content starts with "BM") or else as a COE file. Returns
+// Reads `path` as a BMP (when its content starts with "BM"), as a .mem or .mif file (by
+// its first word or comment) or else as a COE file. The words of a memory file that
+// describes itself must fit the width it states. Returns
 // an empty string, or a one-line reason for refusing it that names the file.
 std::string ReadPictureInput(const char* path, PictureInput& input);
 
