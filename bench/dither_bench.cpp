@@ -2,31 +2,17 @@
 // what the display would show (each code widened to 8 bits) as a 24-bit BMP. A stand-in
 // for the programs while measuring the quality and speed of the dithering alone.
 //
-// Usage: rastrom_bench_dither <none|floyd-steinberg|ordered> <rgbXYZ|grayN|mono> in.bmp out.bmp
+// Usage: rastrom_bench_dither <none|floyd-steinberg|ordered> <pixel format> in.bmp out.bmp
 #include <cstdint>
 #include <cstdio>
-#include <string>
-#include <string_view>
+#include <memory>
+#include <optional>
 #include <vector>
 
 #include "bmp_decode.h"
 #include "dither.h"
 
 namespace {
-
-bool ParseFormat(std::string_view text, rastrom::ChannelBits& bits) {
-  auto digit = [](char c) { return c >= '1' && c <= '8' ? c - '0' : 0; };
-  if (text == "mono") {
-    bits = rastrom::ChannelBits::Grey(1);
-  } else if (text.size() == 5 && text.substr(0, 4) == "gray") {
-    bits = rastrom::ChannelBits::Grey(digit(text[4]));
-  } else if (text.size() == 6 && text.substr(0, 3) == "rgb") {
-    bits = rastrom::ChannelBits::Rgb(digit(text[3]), digit(text[4]), digit(text[5]));
-  } else {
-    return false;
-  }
-  return bits.valid();
-}
 
 void Put(std::vector<std::uint8_t>& out, std::uint32_t v, int n) {
   for (int i = 0; i < n; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
@@ -36,10 +22,11 @@ void Put(std::vector<std::uint8_t>& out, std::uint32_t v, int n) {
 
 int main(int argc, char** argv) {
   rastrom::DitherMethod method{};
-  rastrom::ChannelBits bits;
-  if (argc != 5 || !rastrom::ParseDitherMethod(argv[1], method) || !ParseFormat(argv[2], bits)) {
+  const std::optional<rastrom::PixelFormat> format =
+      argc == 5 ? rastrom::ParsePixelFormat(argv[2]) : std::nullopt;
+  if (argc != 5 || !rastrom::ParseDitherMethod(argv[1], method) || !format) {
     std::fprintf(stderr, "usage: rastrom_bench_dither <none|floyd-steinberg|ordered> "
-                         "<rgbXYZ|grayN|mono> in.bmp out.bmp\n");
+                         "<rgbXYZ|bgrXYZ|grayN|mono> in.bmp out.bmp\n");
     return 2;
   }
   std::vector<std::uint8_t> file;
@@ -70,17 +57,16 @@ int main(int argc, char** argv) {
   Put(out, 24, 2);
   for (int i = 0; i < 6; ++i) Put(out, 0, 4);
 
-  rastrom::RowDitherer ditherer(method, bits, width);
-  std::vector<std::uint8_t> codes(ditherer.codesPerRow());
+  const std::unique_ptr<rastrom::RowReducer> reducer = rastrom::MakeRowReducer(method, *format, width);
+  std::vector<std::uint32_t> values(width);
   std::vector<std::uint8_t> line(stride, 0);
   for (std::size_t y = 0; y < height; ++y) {
-    ditherer.ReduceRow({bmp.pixels.data() + 4 * width * y, 4 * width}, codes);
+    reducer->ReduceRow({bmp.pixels.data() + 4 * width * y, 4 * width}, values);
     for (std::size_t x = 0; x < width; ++x) {
-      for (int c = 0; c < 3; ++c) {
-        const int k = bits.grey ? 0 : c;  // red, green, blue
-        const std::uint8_t wide = rastrom::WidenCode(codes[x * bits.count() + k], bits.bits[k]);
-        line[3 * x + 2 - c] = wide;  // stored blue, green, red
-      }
+      const rastrom::Rgb8 shown = rastrom::ShowPixel(*format, values[x]);
+      line[3 * x] = shown.blue;
+      line[3 * x + 1] = shown.green;
+      line[3 * x + 2] = shown.red;
     }
     out.insert(out.end(), line.begin(), line.end());
   }

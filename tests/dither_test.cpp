@@ -29,8 +29,8 @@ struct Picture {
   }
 };
 
-std::vector<std::uint8_t> Reduce(DitherMethod method, ChannelBits bits, const Picture& picture) {
-  RowDitherer ditherer(method, bits, picture.width);
+std::vector<std::uint8_t> Reduce(DitherMethod method, const PixelFormat& format, const Picture& picture) {
+  RowDitherer ditherer(method, format, picture.width);
   std::vector<std::uint8_t> codes(ditherer.codesPerRow() * picture.height);
   for (std::size_t y = 0; y < picture.height; ++y) {
     ditherer.ReduceRow({&picture.bytes[4 * picture.width * y], 4 * picture.width},
@@ -46,24 +46,19 @@ double Linear(int value) {
 
 struct Format {
   const char* name;
-  ChannelBits bits;
-};
-const Format kFormats[] = {
-    {"rgb111", ChannelBits::Rgb(1, 1, 1)}, {"rgb332", ChannelBits::Rgb(3, 3, 2)},
-    {"rgb444", ChannelBits::Rgb(4, 4, 4)}, {"rgb565", ChannelBits::Rgb(5, 6, 5)},
-    {"rgb728", ChannelBits::Rgb(7, 2, 8)}, {"gray1", ChannelBits::Grey(1)},
-    {"gray4", ChannelBits::Grey(4)},       {"gray7", ChannelBits::Grey(7)},
-};
+  PixelFormat format;
+  int channels;  // 3, or 1 for grey
+  unsigned bits[3];  // red, green, blue; grey in bits[0]
 
-TEST(WidenCode, RepeatsTheCodesBitsFromTheTop) {
-  struct Case { unsigned code; int bits; int wide; };
-  const Case cases[] = {{0, 1, 0},   {1, 1, 255},  {1, 2, 0x55},   {2, 2, 0xAA},  {5, 3, 0xB6},
-                        {7, 3, 255}, {1, 5, 0x08}, {0x15, 5, 0xAD}, {63, 6, 255}, {0x41, 7, 0x83},
-                        {0x9C, 8, 0x9C}};
-  for (const Case& c : cases) {
-    EXPECT_EQ(WidenCode(c.code, c.bits), c.wide) << c.code << " in " << c.bits << " bits";
+  explicit Format(const char* n) : name(n), format(*ParsePixelFormat(n)) {
+    channels = IsGray(format) ? 1 : 3;
+    bits[0] = RedBits(format);
+    bits[1] = GreenBits(format);
+    bits[2] = BlueBits(format);
   }
-}
+};
+const Format kFormats[] = {Format("rgb111"), Format("rgb332"), Format("bgr444"), Format("rgb565"),
+                           Format("rgb728"), Format("mono"),   Format("gray4"),  Format("gray7")};
 
 TEST(DitherMethod, ReadsTheThreeNamesOnly) {
   for (DitherMethod m : {DitherMethod::kNone, DitherMethod::kFloydSteinberg, DitherMethod::kOrdered}) {
@@ -95,20 +90,20 @@ TEST(RowDitherer, FlatPatchKeepsItsAverageLight) {
           for (std::size_t i = 0; i < size.width * size.height; ++i) {
             patch.Set(i % size.width, i / size.width, colour[0], colour[1], colour[2]);
           }
-          const std::vector<std::uint8_t> codes = Reduce(method, format.bits, patch);
-          const int channels = format.bits.count();
+          const std::vector<std::uint8_t> codes = Reduce(method, format.format, patch);
+          const int channels = format.channels;
           for (int c = 0; c < channels; ++c) {
-            const int input = format.bits.grey ? Luma(colour[0], colour[1], colour[2]) : colour[c];
+            const int input = IsGray(format.format) ? Luma(colour[0], colour[1], colour[2]) : colour[c];
             double sum = 0;
             for (std::size_t i = c; i < codes.size(); i += channels) {
-              sum += Linear(WidenCode(codes[i], format.bits.bits[c]));
+              sum += Linear(WidenCode(codes[i], format.bits[c]));
             }
             // Ordered thresholds come in 64 ranks, so the share of the upper level is off by
             // up to 1/128 of the gap between the levels; diffusion does better.
             double gap = 0;
-            for (unsigned code = 1; code < (1u << format.bits.bits[c]); ++code) {
-              gap = std::max(gap, Linear(WidenCode(code, format.bits.bits[c])) -
-                                      Linear(WidenCode(code - 1, format.bits.bits[c])));
+            for (unsigned code = 1; code < (1u << format.bits[c]); ++code) {
+              gap = std::max(gap, Linear(WidenCode(code, format.bits[c])) -
+                                      Linear(WidenCode(code - 1, format.bits[c])));
             }
             const double mean = sum / double(size.width * size.height);
             EXPECT_NEAR(mean, Linear(input), gap / 128 + 0.0005)
@@ -134,7 +129,7 @@ TEST(RowDitherer, ErrorStaysNearThePatchInASaturatedField) {
     for (DitherMethod method : {DitherMethod::kFloydSteinberg, DitherMethod::kOrdered}) {
       for (const auto& field : fields) {
         const int fieldLuma = Luma(field[0], field[1], field[2]);
-        if (format.bits.grey && fieldLuma != 0 && fieldLuma != 255) continue;  // no exact grey
+        if (IsGray(format.format) && fieldLuma != 0 && fieldLuma != 255) continue;  // no exact grey
         for (const auto& patchColour : patches) {
           Picture picture(kWidth, kHeight);
           for (std::size_t y = 0; y < kHeight; ++y) {
@@ -144,15 +139,15 @@ TEST(RowDitherer, ErrorStaysNearThePatchInASaturatedField) {
               picture.Set(x, y, c[0], c[1], c[2]);
             }
           }
-          const std::vector<std::uint8_t> codes = Reduce(method, format.bits, picture);
-          const int channels = format.bits.count();
+          const std::vector<std::uint8_t> codes = Reduce(method, format.format, picture);
+          const int channels = format.channels;
           std::size_t farthest = 0;
           for (std::size_t y = 0; y < kHeight; ++y) {
             for (std::size_t x = 0; x < kWidth; ++x) {
               if (y >= kTop && y < kBottom && x < kRight) continue;
               for (int c = 0; c < channels; ++c) {
-                const int input = format.bits.grey ? fieldLuma : field[c];
-                const int exact = input >> (8 - format.bits.bits[c]);  // 0 or all ones
+                const int input = IsGray(format.format) ? fieldLuma : field[c];
+                const int exact = input >> (8 - format.bits[c]);  // 0 or all ones
                 if (codes[(y * kWidth + x) * channels + c] == exact) continue;
                 const std::size_t dx = x >= kRight ? x - kRight + 1 : 0;
                 const std::size_t dy = y < kTop ? kTop - y : y >= kBottom ? y - kBottom + 1 : 0;
@@ -172,7 +167,7 @@ TEST(RowDitherer, ErrorStaysNearThePatchInASaturatedField) {
 
 // `none` is the reduction the programs have always made: the top bits of each channel (of
 // the luma for grey), and for 3-3-2 exactly the converter's bytes. A channel of 8 bits is
-// passed through by every method.
+// passed through by every method, in the format's order.
 TEST(RowDitherer, NoneKeepsTheTopBitsAndEightBitsPassThrough) {
   Picture picture(256, 3);
   for (int i = 0; i < 256; ++i) {
@@ -182,34 +177,58 @@ TEST(RowDitherer, NoneKeepsTheTopBitsAndEightBitsPassThrough) {
   }
   std::vector<std::uint8_t> converter(256 * 3);
   ReducePixels332(picture.bytes.data(), 256 * 3, converter.data());
-  const std::vector<std::uint8_t> codes332 = Reduce(DitherMethod::kNone, ChannelBits::Rgb(3, 3, 2), picture);
+  const std::vector<std::uint8_t> codes332 = Reduce(DitherMethod::kNone, kRgb332, picture);
   for (std::size_t i = 0; i < converter.size(); ++i) {
     EXPECT_EQ(codes332[3 * i] << 5 | codes332[3 * i + 1] << 2 | codes332[3 * i + 2], converter[i])
         << "pixel " << i;
   }
   for (const Format& format : kFormats) {
-    const std::vector<std::uint8_t> codes = Reduce(DitherMethod::kNone, format.bits, picture);
+    const std::vector<std::uint8_t> codes = Reduce(DitherMethod::kNone, format.format, picture);
     for (std::size_t i = 0; i < 256 * 3; ++i) {
       const std::uint8_t* p = &picture.bytes[4 * i];
       const int rgb[3] = {p[2], p[1], p[0]};
-      for (int c = 0; c < format.bits.count(); ++c) {
-        const int input = format.bits.grey ? Luma(rgb[0], rgb[1], rgb[2]) : rgb[c];
-        ASSERT_EQ(codes[i * format.bits.count() + c], input >> (8 - format.bits.bits[c]))
+      for (int c = 0; c < format.channels; ++c) {
+        const int input = IsGray(format.format) ? Luma(rgb[0], rgb[1], rgb[2]) : rgb[c];
+        ASSERT_EQ(codes[i * format.channels + c], input >> (8 - format.bits[c]))
             << format.name << " pixel " << i << " channel " << c;
       }
     }
   }
   for (DitherMethod method : {DitherMethod::kFloydSteinberg, DitherMethod::kOrdered}) {
-    const std::vector<std::uint8_t> codes = Reduce(method, ChannelBits::Rgb(8, 8, 8), picture);
-    for (std::size_t i = 0; i < 256 * 3; ++i) {
-      EXPECT_EQ(codes[3 * i], picture.bytes[4 * i + 2]);
-      EXPECT_EQ(codes[3 * i + 1], picture.bytes[4 * i + 1]);
-      EXPECT_EQ(codes[3 * i + 2], picture.bytes[4 * i]);
+    for (const char* name : {"rgb888", "bgr888", "gray8"}) {
+      const PixelFormat format = *ParsePixelFormat(name);
+      TopBitsReducer top(format);
+      DitherReducer dithered(method, format, 256);
+      std::vector<std::uint32_t> want(256), got(256);
+      for (std::size_t y = 0; y < 3; ++y) {
+        const std::span<const std::uint8_t> row(&picture.bytes[4 * 256 * y], 4 * 256);
+        top.ReduceRow(row, want);
+        dithered.ReduceRow(row, got);
+        EXPECT_EQ(got, want) << DitherMethodName(method) << " " << name << " row " << y;
+      }
     }
-    const std::vector<std::uint8_t> grey = Reduce(method, ChannelBits::Grey(8), picture);
-    for (std::size_t i = 0; i < 256 * 3; ++i) {
-      const std::uint8_t* p = &picture.bytes[4 * i];
-      EXPECT_EQ(grey[i], Luma(p[2], p[1], p[0]));
+  }
+}
+
+// The pixel values hold the codes where the format packs them.
+TEST(DitherReducer, PacksTheCodesInTheFormatsOrder) {
+  Picture picture(37, 2);
+  for (std::size_t x = 0; x < 37; ++x) {
+    picture.Set(x, 0, int(x * 7), int(255 - x * 5), int(x * 3 + 40));
+    picture.Set(x, 1, int(x * 2 + 100), int(x * 6), int(250 - x));
+  }
+  for (const char* name : {"bgr233", "rgb565", "rgb181", "gray3"}) {
+    const Format f(name);
+    const std::vector<std::uint8_t> codes = Reduce(DitherMethod::kFloydSteinberg, f.format, picture);
+    DitherReducer reducer(DitherMethod::kFloydSteinberg, f.format, 37);
+    std::vector<std::uint32_t> values(37);
+    for (std::size_t y = 0; y < 2; ++y) {
+      reducer.ReduceRow({&picture.bytes[4 * 37 * y], 4 * 37}, values);
+      for (std::size_t x = 0; x < 37; ++x) {
+        const std::uint8_t* c = &codes[(y * 37 + x) * f.channels];
+        EXPECT_EQ(values[x], f.channels == 1 ? PackGray(f.format, c[0]) : PackCodes(f.format, c[0], c[1], c[2]))
+            << name << " pixel " << x << " row " << y;
+      }
     }
   }
 }
@@ -232,18 +251,19 @@ TEST(RowDitherer, GivesTheSameCodesOnEveryRun) {
     for (std::uint8_t b : bytes) h = (h ^ b) * 16777619u;
     return h;
   };
-  struct Case { DitherMethod method; ChannelBits bits; std::uint32_t sum; };
+  struct Case { DitherMethod method; const char* format; std::uint32_t sum; };
   const Case cases[] = {
-      {DitherMethod::kFloydSteinberg, ChannelBits::Rgb(3, 3, 2), 2185712325u},
-      {DitherMethod::kFloydSteinberg, ChannelBits::Rgb(5, 6, 5), 3080695952u},
-      {DitherMethod::kFloydSteinberg, ChannelBits::Grey(1), 1211701340u},
-      {DitherMethod::kOrdered, ChannelBits::Rgb(4, 4, 4), 3917722453u},
-      {DitherMethod::kOrdered, ChannelBits::Grey(4), 2646473282u},
+      {DitherMethod::kFloydSteinberg, "rgb332", 2185712325u},
+      {DitherMethod::kFloydSteinberg, "rgb565", 3080695952u},
+      {DitherMethod::kFloydSteinberg, "mono", 1211701340u},
+      {DitherMethod::kOrdered, "rgb444", 3917722453u},
+      {DitherMethod::kOrdered, "gray4", 2646473282u},
   };
   for (const Case& c : cases) {
-    const std::vector<std::uint8_t> first = Reduce(c.method, c.bits, picture);
-    EXPECT_EQ(Reduce(c.method, c.bits, picture), first);
-    EXPECT_EQ(fnv(first), c.sum) << DitherMethodName(c.method) << " " << int(c.bits.bits[0]);
+    const PixelFormat format = *ParsePixelFormat(c.format);
+    const std::vector<std::uint8_t> first = Reduce(c.method, format, picture);
+    EXPECT_EQ(Reduce(c.method, format, picture), first);
+    EXPECT_EQ(fnv(first), c.sum) << DitherMethodName(c.method) << " " << c.format;
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <utility>
 
 namespace rastrom {
@@ -23,36 +24,6 @@ const char* DitherMethodName(DitherMethod method) {
     case DitherMethod::kNone: break;
   }
   return "none";
-}
-
-ChannelBits ChannelBits::Rgb(int red, int green, int blue) {
-  ChannelBits b;
-  b.bits[0] = static_cast<std::uint8_t>(red);
-  b.bits[1] = static_cast<std::uint8_t>(green);
-  b.bits[2] = static_cast<std::uint8_t>(blue);
-  return b;
-}
-
-ChannelBits ChannelBits::Grey(int bits) {
-  ChannelBits b;
-  b.grey = true;
-  b.bits[0] = static_cast<std::uint8_t>(bits);
-  return b;
-}
-
-bool ChannelBits::valid() const {
-  for (int c = 0; c < count(); ++c) {
-    if (bits[c] < 1 || bits[c] > 8) return false;
-  }
-  return true;
-}
-
-std::uint8_t WidenCode(unsigned code, int bits) {
-  unsigned wide = 0;
-  for (int shift = 8 - bits; shift > -bits; shift -= bits) {
-    wide |= shift >= 0 ? code << shift : code >> -shift;
-  }
-  return static_cast<std::uint8_t>(wide);
 }
 
 namespace {
@@ -109,15 +80,19 @@ constexpr std::uint8_t kBayer[8][8] = {
 
 }  // namespace
 
-RowDitherer::RowDitherer(DitherMethod method, ChannelBits bits, std::size_t width)
-    : method_(method), bits_(bits), width_(width), channels_(bits.count()) {
+RowDitherer::RowDitherer(DitherMethod method, const PixelFormat& format, std::size_t width)
+    : method_(method),
+      bits_{static_cast<std::uint8_t>(RedBits(format)), static_cast<std::uint8_t>(GreenBits(format)),
+            static_cast<std::uint8_t>(BlueBits(format))},
+      width_(width),
+      channels_(IsGray(format) ? 1 : 3) {
   levels_.resize(static_cast<std::size_t>(channels_));
   for (int c = 0; c < channels_; ++c) {
     Levels& l = levels_[static_cast<std::size_t>(c)];
-    l.bits = bits.bits[c];
+    l.bits = bits_[c];
     l.top = (1 << l.bits) - 1;
     for (int code = 0; code <= l.top; ++code) {
-      l.level[code] = std::int32_t{kLinear[WidenCode(static_cast<unsigned>(code), l.bits)]}
+      l.level[code] = std::int32_t{kLinear[WidenCode(static_cast<unsigned>(code), static_cast<unsigned>(l.bits))]}
                       << kFractionBits;
     }
     l.level[l.top + 1] = kOne + 1;  // above everything: no code follows the top
@@ -166,27 +141,27 @@ inline int Step(std::uint32_t entry, std::int32_t v) {
 }  // namespace
 
 void RowDitherer::ReduceRow(std::span<const std::uint8_t> row, std::span<std::uint8_t> codes) {
-  if (row.size() / 4 < width_ || codes.size() < codesPerRow()) return;
+  const std::size_t n = std::min({width_, row.size() / 4, codes.size() / static_cast<std::size_t>(channels_)});
   const bool grey = channels_ == 1;
   switch (method_) {
     case DitherMethod::kNone:
-      grey ? ReduceNone<1>(row.data(), codes.data()) : ReduceNone<3>(row.data(), codes.data());
+      grey ? ReduceNone<1>(row.data(), n, codes.data()) : ReduceNone<3>(row.data(), n, codes.data());
       break;
     case DitherMethod::kOrdered:
-      grey ? ReduceOrdered<1>(row.data(), codes.data()) : ReduceOrdered<3>(row.data(), codes.data());
+      grey ? ReduceOrdered<1>(row.data(), n, codes.data()) : ReduceOrdered<3>(row.data(), n, codes.data());
       break;
     case DitherMethod::kFloydSteinberg:
-      grey ? ReduceDiffused<1>(row.data(), codes.data()) : ReduceDiffused<3>(row.data(), codes.data());
+      grey ? ReduceDiffused<1>(row.data(), n, codes.data()) : ReduceDiffused<3>(row.data(), n, codes.data());
       break;
   }
   ++row_;
 }
 
 template <int kChannels>
-void RowDitherer::ReduceNone(const std::uint8_t* row, std::uint8_t* codes) const {
+void RowDitherer::ReduceNone(const std::uint8_t* row, std::size_t width, std::uint8_t* codes) const {
   int shift[kChannels];
-  for (int c = 0; c < kChannels; ++c) shift[c] = 8 - bits_.bits[c];
-  for (std::size_t x = 0; x < width_; ++x) {
+  for (int c = 0; c < kChannels; ++c) shift[c] = 8 - bits_[c];
+  for (std::size_t x = 0; x < width; ++x) {
     std::uint8_t in[kChannels];
     Inputs(row + 4 * x, in);
     for (int c = 0; c < kChannels; ++c) *codes++ = static_cast<std::uint8_t>(in[c] >> shift[c]);
@@ -194,9 +169,9 @@ void RowDitherer::ReduceNone(const std::uint8_t* row, std::uint8_t* codes) const
 }
 
 template <int kChannels>
-void RowDitherer::ReduceOrdered(const std::uint8_t* row, std::uint8_t* codes) const {
+void RowDitherer::ReduceOrdered(const std::uint8_t* row, std::size_t width, std::uint8_t* codes) const {
   const std::uint8_t* ranks = kBayer[row_ & 7];
-  for (std::size_t x = 0; x < width_; ++x) {
+  for (std::size_t x = 0; x < width; ++x) {
     std::uint8_t in[kChannels];
     Inputs(row + 4 * x, in);
     const int rank = ranks[x & 7];
@@ -218,7 +193,7 @@ void RowDitherer::ReduceOrdered(const std::uint8_t* row, std::uint8_t* codes) co
 }
 
 template <int kChannels>
-void RowDitherer::ReduceDiffused(const std::uint8_t* row, std::uint8_t* codes) {
+void RowDitherer::ReduceDiffused(const std::uint8_t* row, std::size_t width, std::uint8_t* codes) {
   // Serpentine: even rows run left to right, odd rows right to left, so the error does not
   // drift one way and draw diagonal worms.
   const bool forward = (row_ & 1) == 0;
@@ -230,7 +205,6 @@ void RowDitherer::ReduceDiffused(const std::uint8_t* row, std::uint8_t* codes) {
   const Levels* levels = levels_.data();
   const std::int32_t* hereRow = here_.data();
   std::int32_t* nextRow = next_.data();
-  const std::size_t width = width_;
   std::int32_t ahead[kChannels] = {};  // the error that moves on to the next pixel
   for (std::size_t i = 0; i < width; ++i) {
     const std::size_t x = forward ? i : width - 1 - i;
@@ -264,7 +238,7 @@ void RowDitherer::ReduceDiffused(const std::uint8_t* row, std::uint8_t* codes) {
   }
   // The shares that would leave the picture at the row's ends go to the pixel below the
   // end instead, so a narrow picture keeps its light too.
-  const std::size_t last = width_ * n;  // the last pixel's first place
+  const std::size_t last = width * n;  // the last pixel's first place
   const std::size_t exitPixel = forward ? last : n;
   for (std::size_t c = 0; c < n; ++c) {
     next_[n + c] += std::exchange(next_[c], 0);
@@ -272,6 +246,37 @@ void RowDitherer::ReduceDiffused(const std::uint8_t* row, std::uint8_t* codes) {
     next_[exitPixel + c] += ahead[c];
   }
   here_.swap(next_);
+}
+
+DitherReducer::DitherReducer(DitherMethod method, const PixelFormat& format, std::size_t width)
+    : ditherer_(method, format, width), codes_(ditherer_.codesPerRow()) {
+  // PackCodes places each channel; the shift of a channel is where its lowest code bit
+  // lands. Grey has one code, in the value's low bits.
+  for (unsigned c = 0; c < 3; ++c) {
+    const unsigned one[3] = {c == 0, c == 1, c == 2};
+    shift_[c] = IsGray(format) ? 0
+                               : static_cast<unsigned>(std::countr_zero(PackCodes(format, one[0], one[1], one[2])));
+  }
+}
+
+void DitherReducer::ReduceRow(std::span<const std::uint8_t> bgrx, std::span<std::uint32_t> values) {
+  const std::size_t count = std::min({ditherer_.width(), bgrx.size() / 4, values.size()});
+  ditherer_.ReduceRow(bgrx, std::span(codes_).first(count * static_cast<std::size_t>(ditherer_.channels())));
+  const std::uint8_t* code = codes_.data();
+  if (ditherer_.channels() == 1) {
+    for (std::size_t i = 0; i < count; ++i) values[i] = code[i];
+    return;
+  }
+  for (std::size_t i = 0; i < count; ++i, code += 3) {
+    values[i] = std::uint32_t{code[0]} << shift_[0] | std::uint32_t{code[1]} << shift_[1] |
+                std::uint32_t{code[2]} << shift_[2];
+  }
+}
+
+std::unique_ptr<RowReducer> MakeRowReducer(DitherMethod method, const PixelFormat& format,
+                                           std::size_t width) {
+  if (method == DitherMethod::kNone) return std::make_unique<TopBitsReducer>(format);
+  return std::make_unique<DitherReducer>(method, format, width);
 }
 
 }  // namespace rastrom

@@ -8,9 +8,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string_view>
 #include <vector>
+
+#include "pixel_format.h"
 
 namespace rastrom {
 
@@ -26,43 +29,24 @@ bool ParseDitherMethod(std::string_view text, DitherMethod& method);
 // The name ParseDitherMethod reads for `method`.
 const char* DitherMethodName(DitherMethod method);
 
-// The channels a pixel is reduced to: red, green and blue codes, or one grey code of the
-// luma (19595 R + 38470 G + 7471 B + 32768) >> 16.
-struct ChannelBits {
-  bool grey = false;
-  std::uint8_t bits[3] = {8, 8, 8};  // red, green, blue; a grey code has bits[0]
-
-  static ChannelBits Rgb(int red, int green, int blue);
-  static ChannelBits Grey(int bits);
-  // True when each channel in use has 1 to 8 bits.
-  bool valid() const;
-  // Codes a pixel: 3, or 1 for grey.
-  int count() const { return grey ? 1 : 3; }
-};
-
-// The 8-bit value a display shows for an n-bit code: the code's bits repeated from the top
-// (3-bit v gives v<<5 | v<<2 | v>>1). bits is 1..8, code below 2^bits.
-std::uint8_t WidenCode(unsigned code, int bits);
-
-// The luma of an 8-bit red, green and blue, rounded: the grey value of a grey format.
-inline std::uint8_t Luma(unsigned red, unsigned green, unsigned blue) {
-  return static_cast<std::uint8_t>((19595 * red + 38470 * green + 7471 * blue + 32768) >> 16);
-}
-
 // Reduces the rows of one picture, from the top, to codes. It holds two rows of error at
 // most, never the picture: its memory grows with the width only.
 class RowDitherer {
  public:
-  // `bits` must be valid(). A channel of 8 bits is passed through unchanged.
-  RowDitherer(DitherMethod method, ChannelBits bits, std::size_t width);
+  // Codes of the channels of `format`: red, green and blue, or the grey value (the luma).
+  // A channel of 8 bits is passed through unchanged.
+  RowDitherer(DitherMethod method, const PixelFormat& format, std::size_t width);
 
   std::size_t width() const { return width_; }
-  // Bytes of codes a row gives: width x bits.count().
+  // Codes a pixel: 3, or 1 for grey.
+  int channels() const { return channels_; }
+  // Bytes of codes a row gives: width x channels().
   std::size_t codesPerRow() const { return width_ * static_cast<std::size_t>(channels_); }
 
   // Reduces the next row. `row` holds width() pixels of four bytes each (blue, green, red,
   // unused); `codes` receives codesPerRow() bytes: per pixel its red, green and blue codes,
-  // or its grey code. Both must be at least that long.
+  // or its grey code. A shorter row, or room for fewer codes, reduces only the pixels that
+  // both hold, as a row of that width.
   void ReduceRow(std::span<const std::uint8_t> row, std::span<std::uint8_t> codes);
 
  private:
@@ -83,14 +67,14 @@ class RowDitherer {
   };
 
   template <int kChannels>
-  void ReduceNone(const std::uint8_t* row, std::uint8_t* codes) const;
+  void ReduceNone(const std::uint8_t* row, std::size_t width, std::uint8_t* codes) const;
   template <int kChannels>
-  void ReduceOrdered(const std::uint8_t* row, std::uint8_t* codes) const;
+  void ReduceOrdered(const std::uint8_t* row, std::size_t width, std::uint8_t* codes) const;
   template <int kChannels>
-  void ReduceDiffused(const std::uint8_t* row, std::uint8_t* codes);
+  void ReduceDiffused(const std::uint8_t* row, std::size_t width, std::uint8_t* codes);
 
   DitherMethod method_;
-  ChannelBits bits_;
+  std::uint8_t bits_[3];  // red, green and blue, or the grey alone
   std::size_t width_;
   int channels_;
   std::uint64_t row_ = 0;  // rows reduced so far
@@ -100,5 +84,23 @@ class RowDitherer {
   std::vector<std::int32_t> here_;
   std::vector<std::int32_t> next_;
 };
+
+// A RowReducer that dithers: the codes of a RowDitherer packed into the format's pixel
+// values. Give it every row of a picture once, from the top row down.
+class DitherReducer final : public RowReducer {
+ public:
+  DitherReducer(DitherMethod method, const PixelFormat& format, std::size_t width);
+  void ReduceRow(std::span<const std::uint8_t> bgrx, std::span<std::uint32_t> values) override;
+
+ private:
+  RowDitherer ditherer_;
+  unsigned shift_[3];  // where each code goes in the value
+  std::vector<std::uint8_t> codes_;
+};
+
+// The reducer of `method`: the top bits (a TopBitsReducer, which takes rows in any order)
+// for none, else a DitherReducer for pictures `width` pixels wide.
+std::unique_ptr<RowReducer> MakeRowReducer(DitherMethod method, const PixelFormat& format,
+                                           std::size_t width);
 
 }  // namespace rastrom
