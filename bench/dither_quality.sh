@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Quality of the dithering: each photo reduced to each format by this project (none,
-# floyd-steinberg, ordered) and by ImageMagick (Floyd-Steinberg remap to the same palette,
-# and 8x8 ordered dither to the same levels), each result measured against the photo by the
-# mean S-CIELAB colour difference at 20 and 40 pixels a degree (lower is better), with the
-# seconds each run took.
+# Quality of the dithering: each photo reduced to each format by rastrom-preview (--dither
+# none, floyd-steinberg and ordered: the picture that rastrom-mem's memory shows) and by
+# ImageMagick (Floyd-Steinberg remap to the same palette, and 8x8 ordered dither to the
+# same levels), each result measured against the photo by the mean S-CIELAB colour
+# difference at 20 and 40 pixels a degree (lower is better), with the seconds each run took.
 #
 #   bench/dither_quality.sh                       the five colour photos at rgb332 and rgb444,
 #                                                 and the two grey ones at gray4 and mono
@@ -61,12 +61,12 @@ fi
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$build" >/dev/null
 fi
-cmake --build "$build" --target rastrom_bench_dither >/dev/null
+cmake --build "$build" --target rastrom-preview >/dev/null
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/rastrom-dither.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
 
-export RASTROM_DITHER="$build/bench/rastrom_bench_dither" MAGICK="$magick" SCIELAB="$scielab" \
+export PREVIEW="$build/rastrom-preview" MAGICK="$magick" SCIELAB="$scielab" \
   DATA="$data" WORK="$work" PHOTOS="$photos" FORMATS="$formats" CHECK="$check"
 exec "$python" - <<'PY'
 import os, subprocess, sys, time
@@ -77,7 +77,7 @@ sys.path.insert(0, os.path.dirname(os.environ["SCIELAB"]))
 import scielab
 
 work, data = os.environ["WORK"], os.environ["DATA"]
-magick, ours = os.environ["MAGICK"], os.environ["RASTROM_DITHER"]
+magick, preview = os.environ["MAGICK"], os.environ["PREVIEW"]
 GOALS = {"rgb332": (3.9, 1.2), "rgb444": (1.6, 0.47)}
 PPDS = (20, 40)
 
@@ -142,7 +142,7 @@ for photo, fmt in jobs:
     outs, secs = {}, {}
     for m in methods[:3]:
         outs[m] = os.path.join(work, "%s-%s-%s.bmp" % (name, fmt, m))
-        secs[m] = run([ours, m, fmt, bmp, outs[m]])
+        secs[m] = run([preview, "--pixel", fmt, "--dither", m, bmp, outs[m]])
     outs["im-fs"] = os.path.join(work, "%s-%s-im-fs.png" % (name, fmt))
     secs["im-fs"] = run([magick, bmp, "-dither", "FloydSteinberg", "-remap", pal, outs["im-fs"]])
     outs["im-o8x8"] = os.path.join(work, "%s-%s-im-o8x8.png" % (name, fmt))
