@@ -70,6 +70,13 @@ constexpr std::array<std::uint16_t, 256> kLinear = {
     61517, 62082, 62650, 63221, 63795, 64372, 64952, 65535,
 };
 
+// The same light in the working scale, with room for the error's fractions.
+constexpr std::array<std::int32_t, 256> kLight = [] {
+  std::array<std::int32_t, 256> light{};
+  for (int v = 0; v < 256; ++v) light[static_cast<std::size_t>(v)] = std::int32_t{kLinear[static_cast<std::size_t>(v)]} << kFractionBits;
+  return light;
+}();
+
 // The 8x8 Bayer matrix: each threshold rank 0..63 once, neighbouring ranks far apart.
 constexpr std::uint8_t kBayer[8][8] = {
     {0, 32, 8, 40, 2, 34, 10, 42},    {48, 16, 56, 24, 50, 18, 58, 26},
@@ -142,39 +149,62 @@ inline int Step(std::uint32_t entry, std::int32_t v) {
 
 void RowDitherer::ReduceRow(std::span<const std::uint8_t> row, std::span<std::uint8_t> codes) {
   const std::size_t n = std::min({width_, row.size() / 4, codes.size() / static_cast<std::size_t>(channels_)});
+  std::uint8_t* out = codes.data();
+  Reduce(row.data(), n, [out](std::size_t x, const int* code, int channels) {
+    for (int c = 0; c < channels; ++c) out[x * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(code[c]);
+  });
+}
+
+void RowDitherer::ReduceRow(std::span<const std::uint8_t> row, const unsigned (&shifts)[3],
+                            std::span<std::uint32_t> values) {
+  const std::size_t n = std::min({width_, row.size() / 4, values.size()});
+  std::uint32_t* out = values.data();
+  const unsigned r = shifts[0], g = shifts[1], b = shifts[2];
+  Reduce(row.data(), n, [out, r, g, b](std::size_t x, const int* code, int channels) {
+    out[x] = channels == 1 ? static_cast<std::uint32_t>(code[0])
+                           : static_cast<std::uint32_t>(code[0]) << r | static_cast<std::uint32_t>(code[1]) << g |
+                                 static_cast<std::uint32_t>(code[2]) << b;
+  });
+}
+
+template <typename Emit>
+void RowDitherer::Reduce(const std::uint8_t* row, std::size_t width, const Emit& emit) {
   const bool grey = channels_ == 1;
   switch (method_) {
     case DitherMethod::kNone:
-      grey ? ReduceNone<1>(row.data(), n, codes.data()) : ReduceNone<3>(row.data(), n, codes.data());
+      grey ? ReduceNone<1>(row, width, emit) : ReduceNone<3>(row, width, emit);
       break;
     case DitherMethod::kOrdered:
-      grey ? ReduceOrdered<1>(row.data(), n, codes.data()) : ReduceOrdered<3>(row.data(), n, codes.data());
+      grey ? ReduceOrdered<1>(row, width, emit) : ReduceOrdered<3>(row, width, emit);
       break;
     case DitherMethod::kFloydSteinberg:
-      grey ? ReduceDiffused<1>(row.data(), n, codes.data()) : ReduceDiffused<3>(row.data(), n, codes.data());
+      grey ? ReduceDiffused<1>(row, width, emit) : ReduceDiffused<3>(row, width, emit);
       break;
   }
   ++row_;
 }
 
-template <int kChannels>
-void RowDitherer::ReduceNone(const std::uint8_t* row, std::size_t width, std::uint8_t* codes) const {
+template <int kChannels, typename Emit>
+void RowDitherer::ReduceNone(const std::uint8_t* row, std::size_t width, const Emit& emit) const {
   int shift[kChannels];
   for (int c = 0; c < kChannels; ++c) shift[c] = 8 - bits_[c];
   for (std::size_t x = 0; x < width; ++x) {
     std::uint8_t in[kChannels];
     Inputs(row + 4 * x, in);
-    for (int c = 0; c < kChannels; ++c) *codes++ = static_cast<std::uint8_t>(in[c] >> shift[c]);
+    int code[kChannels];
+    for (int c = 0; c < kChannels; ++c) code[c] = in[c] >> shift[c];
+    emit(x, code, kChannels);
   }
 }
 
-template <int kChannels>
-void RowDitherer::ReduceOrdered(const std::uint8_t* row, std::size_t width, std::uint8_t* codes) const {
+template <int kChannels, typename Emit>
+void RowDitherer::ReduceOrdered(const std::uint8_t* row, std::size_t width, const Emit& emit) const {
   const std::uint8_t* ranks = kBayer[row_ & 7];
   for (std::size_t x = 0; x < width; ++x) {
     std::uint8_t in[kChannels];
     Inputs(row + 4 * x, in);
     const int rank = ranks[x & 7];
+    int code[kChannels];
     for (int c = 0; c < kChannels; ++c) {
       // The threshold lies at (2 rank + 1) / 128 of the way between the two levels around
       // the light, so a flat area shows the upper level on the right share of its pixels.
@@ -183,94 +213,104 @@ void RowDitherer::ReduceOrdered(const std::uint8_t* row, std::size_t width, std:
       // difference at 4-4-4 than with the same rank for all three).
       const std::int32_t threshold = 2 * (c == 1 ? 63 - rank : rank) + 1;
       const Levels& l = levels_[static_cast<std::size_t>(c)];
-      const std::int32_t v = std::int32_t{kLinear[in[c]]} << kFractionBits;
-      const int code = Step(l.below[v >> kStepShift], v);
+      const std::int32_t v = kLight[in[c]];
+      const int base = Step(l.below[v >> kStepShift], v);
       // Both sides below 2^28: the light is below 2^20.
-      const bool upper = (v - l.level[code]) * 128 > threshold * (l.level[code + 1] - l.level[code]);
-      *codes++ = static_cast<std::uint8_t>(code + upper);
+      const bool upper = (v - l.level[base]) * 128 > threshold * (l.level[base + 1] - l.level[base]);
+      code[c] = base + upper;
     }
+    emit(x, code, kChannels);
   }
 }
 
-template <int kChannels>
-void RowDitherer::ReduceDiffused(const std::uint8_t* row, std::size_t width, std::uint8_t* codes) {
+namespace {
+
+// The error of one channel on its way: to the next pixel of the row (`ahead`); to the place
+// below this pixel, still waiting for its share from the next pixel (`waiting`); to the
+// place below the next pixel (`below`). Held in locals, one set a channel, so that they
+// stay in registers.
+struct Flow {
+  std::int32_t ahead = 0;
+  std::int32_t waiting = 0;
+  std::int32_t below = 0;
+};
+
+}  // namespace
+
+template <int kChannels, typename Emit>
+void RowDitherer::ReduceDiffused(const std::uint8_t* row, std::size_t width, const Emit& emit) {
+  if (width == 0) return;
   // Serpentine: even rows run left to right, odd rows right to left, so the error does not
   // drift one way and draw diagonal worms.
   const bool forward = (row_ & 1) == 0;
-  const std::ptrdiff_t step = forward ? kChannels : -kChannels;
-  std::fill(next_.begin(), next_.end(), 0);
-  constexpr std::size_t n = kChannels;
-  // Locals, so that the stores of codes, which may alias anything, do not make the
+  const std::ptrdiff_t dir = forward ? 1 : -1;
+  constexpr std::ptrdiff_t n = kChannels;
+  // Locals, so that the stores of the output, which may alias anything, do not make the
   // compiler read the members again for every pixel.
   const Levels* levels = levels_.data();
-  const std::int32_t* hereRow = here_.data();
-  std::int32_t* nextRow = next_.data();
-  std::int32_t ahead[kChannels] = {};  // the error that moves on to the next pixel
-  for (std::size_t i = 0; i < width; ++i) {
-    const std::size_t x = forward ? i : width - 1 - i;
-    std::uint8_t in[kChannels];
-    Inputs(row + 4 * x, in);
-    const std::int32_t* here = hereRow + (x + 1) * n;
-    std::int32_t* next = nextRow + (x + 1) * n;
-    for (std::size_t c = 0; c < n; ++c) {
-      const Levels& l = levels[c];
-      // The nearest level. The levels span black to white, so the error stays bounded
-      // without clamping; a channel of 8 bits meets its level exactly and has no error.
-      const std::int32_t want = (std::int32_t{kLinear[in[c]]} << kFractionBits) + here[c] + ahead[c];
-      const std::int32_t clamped = std::clamp(want, std::int32_t{0}, kOne);
-      const std::uint32_t entry = l.nearest[clamped >> kStepShift];
-      const int base = static_cast<int>(entry & 0xFF);
-      const bool upper = clamped >= static_cast<std::int32_t>(entry >> 8);
-      // Both levels are read at once, before the comparison decides between them.
-      const std::int32_t lower = l.level[base];
-      const std::int32_t higher = l.level[base + 1];
-      codes[x * n + c] = static_cast<std::uint8_t>(base + upper);
-      // Floyd-Steinberg's shares of the error, 7 ahead, 3 behind below, 5 below, 1 ahead
-      // below (sixteenths); the last share takes the rounding, so no light is lost.
-      const std::int32_t error = want - (upper ? higher : lower);
-      const std::int32_t behindBelow = (3 * error + 8) >> 4;
-      const std::int32_t below = (5 * error + 8) >> 4;
-      ahead[c] = (7 * error + 8) >> 4;
-      next[c - step] += behindBelow;
-      next[c] += below;
-      next[c + step] += error - ahead[c] - behindBelow - below;
+  const std::int32_t* here = here_.data() + n;  // the error places of pixel 0, then 1, ...
+  std::int32_t* next = next_.data() + n;
+  Flow flow[kChannels];
+
+  // Reduces channel c of the pixel at place x, whose light is `light`; returns its code.
+  // A place of the next row is stored once, when all its shares are in.
+  const auto diffuse = [&](std::ptrdiff_t x, std::ptrdiff_t c, std::int32_t light, Flow& f) {
+    const Levels& l = levels[c];
+    // The nearest level. The levels span black to white, so the error stays bounded
+    // without clamping; a channel of 8 bits meets its level exactly and has no error.
+    const std::int32_t want = light + here[x * n + c] + f.ahead;
+    const std::int32_t clamped = std::clamp(want, std::int32_t{0}, kOne);
+    const std::uint32_t entry = l.nearest[clamped >> kStepShift];
+    const int base = static_cast<int>(entry & 0xFF);
+    const bool upper = clamped >= static_cast<std::int32_t>(entry >> 8);
+    // Both levels are read at once, before the comparison decides between them.
+    const std::int32_t lower = l.level[base];
+    const std::int32_t higher = l.level[base + 1];
+    // Floyd-Steinberg's shares of the error, 7 ahead, 3 behind below, 5 below, 1 ahead
+    // below (sixteenths); the last share takes the rounding, so no light is lost.
+    const std::int32_t error = want - (upper ? higher : lower);
+    const std::int32_t behindBelow = (3 * error) >> 4;
+    const std::int32_t straightBelow = (5 * error) >> 4;
+    f.ahead = (7 * error) >> 4;
+    next[(x - dir) * n + c] = f.waiting + behindBelow;
+    f.waiting = f.below + straightBelow;
+    f.below = error - f.ahead - behindBelow - straightBelow;
+    return base + upper;
+  };
+
+  const std::ptrdiff_t first = forward ? 0 : static_cast<std::ptrdiff_t>(width) - 1;
+  for (std::ptrdiff_t x = first, i = 0; i < static_cast<std::ptrdiff_t>(width); x += dir, ++i) {
+    const std::uint8_t* p = row + 4 * x;
+    if constexpr (kChannels == 1) {
+      const int code[1] = {diffuse(x, 0, kLight[Luma(p[2], p[1], p[0])], flow[0])};
+      emit(static_cast<std::size_t>(x), code, 1);
+    } else {
+      const int code[3] = {diffuse(x, 0, kLight[p[2]], flow[0]), diffuse(x, 1, kLight[p[1]], flow[1]),
+                           diffuse(x, 2, kLight[p[0]], flow[2])};
+      emit(static_cast<std::size_t>(x), code, 3);
     }
   }
-  // The shares that would leave the picture at the row's ends go to the pixel below the
+  // The shares that would leave the picture at the row's ends go to the place below the
   // end instead, so a narrow picture keeps its light too.
-  const std::size_t last = width * n;  // the last pixel's first place
-  const std::size_t exitPixel = forward ? last : n;
-  for (std::size_t c = 0; c < n; ++c) {
-    next_[n + c] += std::exchange(next_[c], 0);
-    next_[last + c] += std::exchange(next_[last + n + c], 0);
-    next_[exitPixel + c] += ahead[c];
+  const std::ptrdiff_t last = forward ? static_cast<std::ptrdiff_t>(width) - 1 : 0;
+  for (std::ptrdiff_t c = 0; c < n; ++c) {
+    next[last * n + c] = flow[c].waiting + flow[c].below + flow[c].ahead;
+    next[first * n + c] += std::exchange(next[(first - dir) * n + c], 0);
   }
   here_.swap(next_);
 }
 
 DitherReducer::DitherReducer(DitherMethod method, const PixelFormat& format, std::size_t width)
-    : ditherer_(method, format, width), codes_(ditherer_.codesPerRow()) {
-  // PackCodes places each channel; the shift of a channel is where its lowest code bit
-  // lands. Grey has one code, in the value's low bits.
+    : ditherer_(method, format, width) {
+  // Where each channel's code goes in the value: the place of its lowest bit in a value
+  // that holds only that bit. Grey has one code, in the value's low bits.
   for (unsigned c = 0; c < 3; ++c) {
-    const unsigned one[3] = {c == 0, c == 1, c == 2};
-    shift_[c] = IsGray(format) ? 0
-                               : static_cast<unsigned>(std::countr_zero(PackCodes(format, one[0], one[1], one[2])));
+    shift_[c] = IsGray(format) ? 0 : static_cast<unsigned>(std::countr_zero(PackCodes(format, c == 0, c == 1, c == 2)));
   }
 }
 
 void DitherReducer::ReduceRow(std::span<const std::uint8_t> bgrx, std::span<std::uint32_t> values) {
-  const std::size_t count = std::min({ditherer_.width(), bgrx.size() / 4, values.size()});
-  ditherer_.ReduceRow(bgrx, std::span(codes_).first(count * static_cast<std::size_t>(ditherer_.channels())));
-  const std::uint8_t* code = codes_.data();
-  if (ditherer_.channels() == 1) {
-    for (std::size_t i = 0; i < count; ++i) values[i] = code[i];
-    return;
-  }
-  for (std::size_t i = 0; i < count; ++i, code += 3) {
-    values[i] = std::uint32_t{code[0]} << shift_[0] | std::uint32_t{code[1]} << shift_[1] |
-                std::uint32_t{code[2]} << shift_[2];
-  }
+  ditherer_.ReduceRow(bgrx, shift_, values);
 }
 
 std::unique_ptr<RowReducer> MakeRowReducer(DitherMethod method, const PixelFormat& format,

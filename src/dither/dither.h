@@ -49,6 +49,11 @@ class RowDitherer {
   // both hold, as a row of that width.
   void ReduceRow(std::span<const std::uint8_t> row, std::span<std::uint8_t> codes);
 
+  // The same, straight to pixel values: each code shifted to its place (`shifts` of red,
+  // green and blue; a grey code is not shifted) and the three ORed into values[x].
+  void ReduceRow(std::span<const std::uint8_t> row, const unsigned (&shifts)[3],
+                 std::span<std::uint32_t> values);
+
  private:
   // Linear light is held from 0 to 65535 x 16; the tables below step through it in steps
   // of 256.
@@ -66,12 +71,16 @@ class RowDitherer {
     std::uint32_t nearest[kSteps] = {};
   };
 
-  template <int kChannels>
-  void ReduceNone(const std::uint8_t* row, std::size_t width, std::uint8_t* codes) const;
-  template <int kChannels>
-  void ReduceOrdered(const std::uint8_t* row, std::size_t width, std::uint8_t* codes) const;
-  template <int kChannels>
-  void ReduceDiffused(const std::uint8_t* row, std::size_t width, std::uint8_t* codes);
+  // Reduces `width` pixels of the next row, handing each pixel's codes to
+  // emit(x, codes, channels).
+  template <typename Emit>
+  void Reduce(const std::uint8_t* row, std::size_t width, const Emit& emit);
+  template <int kChannels, typename Emit>
+  void ReduceNone(const std::uint8_t* row, std::size_t width, const Emit& emit) const;
+  template <int kChannels, typename Emit>
+  void ReduceOrdered(const std::uint8_t* row, std::size_t width, const Emit& emit) const;
+  template <int kChannels, typename Emit>
+  void ReduceDiffused(const std::uint8_t* row, std::size_t width, const Emit& emit);
 
   DitherMethod method_;
   std::uint8_t bits_[3];  // red, green and blue, or the grey alone
@@ -79,8 +88,8 @@ class RowDitherer {
   int channels_;
   std::uint64_t row_ = 0;  // rows reduced so far
   std::vector<Levels> levels_;
-  // Error still to be added to this row and the next, per channel, with one spare place
-  // at each end for the error that leaves the picture.
+  // Error handed to each place of this row and of the next, per channel, with one spare
+  // place at each end for the error that leaves the picture.
   std::vector<std::int32_t> here_;
   std::vector<std::int32_t> next_;
 };
@@ -95,7 +104,6 @@ class DitherReducer final : public RowReducer {
  private:
   RowDitherer ditherer_;
   unsigned shift_[3];  // where each code goes in the value
-  std::vector<std::uint8_t> codes_;
 };
 
 // The reducer of `method`: the top bits (a TopBitsReducer, which takes rows in any order)
