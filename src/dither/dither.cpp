@@ -113,9 +113,14 @@ RowDitherer::RowDitherer(DitherMethod method, const PixelFormat& format, std::si
     for (int i = 0; i < kSteps; ++i) {
       const std::int32_t v = i << kStepShift;
       while (l.level[below + 1] <= v) ++below;
-      while (up(nearest) <= v) ++nearest;
       l.below[i] = static_cast<std::uint32_t>(l.level[below + 1]) << 8 | static_cast<std::uint32_t>(below);
-      l.nearest[i] = static_cast<std::uint32_t>(up(nearest)) << 8 | static_cast<std::uint32_t>(nearest);
+    }
+    for (int i = 0; i < kNearSteps; ++i) {
+      const std::int32_t v = (i << kStepShift) - kOne;
+      while (nearest < l.top && up(nearest) <= v) ++nearest;
+      // Above the top code nothing is nearer: a threshold no light reaches.
+      const std::uint32_t threshold = nearest < l.top ? static_cast<std::uint32_t>(up(nearest)) : 0xFFFFFFu;
+      l.nearest[i] = threshold << 8 | static_cast<std::uint32_t>(nearest);
     }
   }
   if (method_ == DitherMethod::kFloydSteinberg) {
@@ -258,11 +263,14 @@ void RowDitherer::ReduceDiffused(const std::uint8_t* row, std::size_t width, con
     const Levels& l = levels[c];
     // The nearest level. The levels span black to white, so the error stays bounded
     // without clamping; a channel of 8 bits meets its level exactly and has no error.
+    // The table spans light from -kOne to 2 kOne, beyond what the error reaches (about
+    // half the widest gap between levels); the index is kept inside it whatever the light.
     const std::int32_t want = light + here[x * n + c] + f.ahead;
-    const std::int32_t clamped = std::clamp(want, std::int32_t{0}, kOne);
-    const std::uint32_t entry = l.nearest[clamped >> kStepShift];
+    const std::uint32_t index =
+        std::min(static_cast<std::uint32_t>(want + kOne) >> kStepShift, std::uint32_t{kNearSteps - 1});
+    const std::uint32_t entry = l.nearest[index];
     const int base = static_cast<int>(entry & 0xFF);
-    const bool upper = clamped >= static_cast<std::int32_t>(entry >> 8);
+    const bool upper = want >= static_cast<std::int32_t>(entry >> 8);
     // Both levels are read at once, before the comparison decides between them.
     const std::int32_t lower = l.level[base];
     const std::int32_t higher = l.level[base + 1];

@@ -59,6 +59,7 @@ class RowDitherer {
   // of 256.
   static constexpr int kStepShift = 8;
   static constexpr int kSteps = (65535 << 4 >> kStepShift) + 1;
+  static constexpr int kNearSteps = 3 * kSteps;  // from -1 to 2 times white
   // What one channel's codes stand for.
   struct Levels {
     int bits = 8;
@@ -67,8 +68,9 @@ class RowDitherer {
     // For each step of light v: the largest code whose level is at most the step's start,
     // and above it (<< 8) the light where the next code's level begins.
     std::uint32_t below[kSteps] = {};
-    // The same for the nearest code, with the light from which the next code is nearer.
-    std::uint32_t nearest[kSteps] = {};
+    // The same for the nearest code, with the light from which the next code is nearer,
+    // for light v + 65535 x 16 (error may take it below black or above white).
+    std::uint32_t nearest[kNearSteps] = {};
   };
 
   // Reduces `width` pixels of the next row, handing each pixel's codes to
