@@ -20,7 +20,7 @@ cmake --build "$build" --target rastrom-preview >/dev/null
 work="$(mktemp -d "${TMPDIR:-/tmp}/rastrom-pictures.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
 
-# The face and the flag's edge, 200 x 150, as a 24-bit BMP.
+# The face, 200 x 150 pixels, as a 24-bit BMP.
 "$magick" "$photo" -crop 200x150+140+20 +repage -type TrueColor "BMP3:$work/photo.bmp"
 parts=("$work/photo.bmp")
 for method in none floyd-steinberg ordered; do
