@@ -277,12 +277,13 @@ void RowDitherer::ReduceDiffused(const std::uint8_t* row, std::size_t width, con
     // Floyd-Steinberg's shares of the error, 7 ahead, 3 behind below, 5 below, 1 ahead
     // below (sixteenths); the last share takes the rounding, so no light is lost.
     const std::int32_t error = want - (upper ? higher : lower);
-    const std::int32_t behindBelow = (3 * error) >> 4;
-    const std::int32_t straightBelow = (5 * error) >> 4;
-    f.ahead = (7 * error) >> 4;
+    const std::int32_t sixteenth = error >> 4;
+    const std::int32_t behindBelow = 3 * sixteenth;
+    const std::int32_t straightBelow = 5 * sixteenth;
+    f.ahead = 7 * sixteenth;
     next[(x - dir) * n + c] = f.waiting + behindBelow;
     f.waiting = f.below + straightBelow;
-    f.below = error - f.ahead - behindBelow - straightBelow;
+    f.below = error - 15 * sixteenth;
     return base + upper;
   };
 
