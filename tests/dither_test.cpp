@@ -60,18 +60,6 @@ struct Format {
 const Format kFormats[] = {Format("rgb111"), Format("rgb332"), Format("bgr444"), Format("rgb565"),
                            Format("rgb728"), Format("mono"),   Format("gray4"),  Format("gray7")};
 
-TEST(DitherMethod, ReadsTheThreeNamesOnly) {
-  for (DitherMethod m : {DitherMethod::kNone, DitherMethod::kFloydSteinberg, DitherMethod::kOrdered}) {
-    DitherMethod read = DitherMethod::kNone;
-    EXPECT_TRUE(ParseDitherMethod(DitherMethodName(m), read));
-    EXPECT_EQ(read, m);
-  }
-  DitherMethod read{};
-  for (const char* text : {"", "Ordered", "fs", "floyd", "none ", "floyd_steinberg"}) {
-    EXPECT_FALSE(ParseDitherMethod(text, read)) << text;
-  }
-}
-
 // A flat patch of any colour shows, on average, the light of that colour: each channel's
 // mean level in linear light is within a small tolerance of the patch's own light.
 TEST(RowDitherer, FlatPatchKeepsItsAverageLight) {
