@@ -164,11 +164,13 @@ void RowDitherer::ReduceRow(std::span<const std::uint8_t> row, const unsigned (&
                             std::span<std::uint32_t> values) {
   const std::size_t n = std::min({width_, row.size() / 4, values.size()});
   std::uint32_t* out = values.data();
-  const unsigned r = shifts[0], g = shifts[1], b = shifts[2];
+  // Each code times its place's value: multiplications, which need no shift register.
+  const std::uint32_t r = std::uint32_t{1} << shifts[0], g = std::uint32_t{1} << shifts[1],
+                      b = std::uint32_t{1} << shifts[2];
   Reduce(row.data(), n, [out, r, g, b](std::size_t x, const int* code, int channels) {
     out[x] = channels == 1 ? static_cast<std::uint32_t>(code[0])
-                           : static_cast<std::uint32_t>(code[0]) << r | static_cast<std::uint32_t>(code[1]) << g |
-                                 static_cast<std::uint32_t>(code[2]) << b;
+                           : static_cast<std::uint32_t>(code[0]) * r + static_cast<std::uint32_t>(code[1]) * g +
+                                 static_cast<std::uint32_t>(code[2]) * b;
   });
 }
 
