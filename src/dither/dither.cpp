@@ -73,7 +73,7 @@ constexpr std::array<std::uint16_t, 256> kLinear = {
 // The same light in the working scale, with room for the error's fractions.
 constexpr std::array<std::int32_t, 256> kLight = [] {
   std::array<std::int32_t, 256> light{};
-  for (int v = 0; v < 256; ++v) light[static_cast<std::size_t>(v)] = std::int32_t{kLinear[static_cast<std::size_t>(v)]} << kFractionBits;
+  for (std::size_t v = 0; v < 256; ++v) light[v] = std::int32_t{kLinear[v]} << kFractionBits;
   return light;
 }();
 
@@ -156,7 +156,8 @@ void RowDitherer::ReduceRow(std::span<const std::uint8_t> row, std::span<std::ui
   const std::size_t n = std::min({width_, row.size() / 4, codes.size() / static_cast<std::size_t>(channels_)});
   std::uint8_t* out = codes.data();
   Reduce(row.data(), n, [out](std::size_t x, const int* code, int channels) {
-    for (int c = 0; c < channels; ++c) out[x * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(code[c]);
+    std::uint8_t* pixel = out + x * static_cast<std::size_t>(channels);
+    for (int c = 0; c < channels; ++c) pixel[c] = static_cast<std::uint8_t>(code[c]);
   });
 }
 
@@ -316,7 +317,8 @@ DitherReducer::DitherReducer(DitherMethod method, const PixelFormat& format, std
   // Where each channel's code goes in the value: the place of its lowest bit in a value
   // that holds only that bit. Grey has one code, in the value's low bits.
   for (unsigned c = 0; c < 3; ++c) {
-    shift_[c] = IsGray(format) ? 0 : static_cast<unsigned>(std::countr_zero(PackCodes(format, c == 0, c == 1, c == 2)));
+    const std::uint32_t lowest = PackCodes(format, c == 0, c == 1, c == 2);
+    shift_[c] = IsGray(format) ? 0 : static_cast<unsigned>(std::countr_zero(lowest));
   }
 }
 

@@ -50,7 +50,7 @@ class RowDitherer {
   void ReduceRow(std::span<const std::uint8_t> row, std::span<std::uint8_t> codes);
 
   // The same, straight to pixel values: each code shifted to its place (`shifts` of red,
-  // green and blue; a grey code is not shifted) and the three ORed into values[x].
+  // green and blue; a grey code is not shifted), the three together in values[x].
   void ReduceRow(std::span<const std::uint8_t> row, const unsigned (&shifts)[3],
                  std::span<std::uint32_t> values);
 
