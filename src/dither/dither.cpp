@@ -317,8 +317,10 @@ DitherReducer::DitherReducer(DitherMethod method, const PixelFormat& format, std
   // Where each channel's code goes in the value: the place of its lowest bit in a value
   // that holds only that bit. Grey has one code, in the value's low bits.
   for (unsigned c = 0; c < 3; ++c) {
-    const std::uint32_t lowest = PackCodes(format, c == 0, c == 1, c == 2);
-    shift_[c] = IsGray(format) ? 0 : static_cast<unsigned>(std::countr_zero(lowest));
+    shift_[c] = 0;
+    if (!IsGray(format)) {
+      shift_[c] = static_cast<unsigned>(std::countr_zero(PackCodes(format, c == 0, c == 1, c == 2)));
+    }
   }
 }
 
