@@ -4,12 +4,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "dither.h"
 #include "memory_file.h"
 #include "output_file.h"
 #include "picture_input.h"
@@ -37,7 +39,13 @@ constexpr const char* kHelp =
     "                              (each 1-8: rgb111, rgb332, rgb444, rgb565, rgb888)\n"
     "                      bgrXYZ  X bits of blue on top, Y of green, Z of red (bgr233)\n"
     "                      grayN   N bits of grey (1-8), the luma; mono is gray1\n"
-    "                    each channel keeps its top bits\n"
+    "  --dither METHOD   how each channel (or the grey) is reduced to its bits:\n"
+    "                      none             keeps its top bits (the default)\n"
+    "                      floyd-steinberg  spreads the error over the neighbours: the\n"
+    "                                       best still picture\n"
+    "                      ordered          an 8x8 pattern of thresholds: a pixel depends\n"
+    "                                       on its own colour and place only, for pictures\n"
+    "                                       that change frame by frame\n"
     "  --word BITS       bits in a memory word, from the pixel's bits to 64: it holds\n"
     "                    BITS / pixel bits pixels, the first in the most significant place\n"
     "                    (default 32 for rgb332, else one pixel a word)\n"
@@ -49,11 +57,13 @@ constexpr const char* kHelp =
     "\n"
     "Examples:\n"
     "  rastrom-mem --pixel rgb444 picture.bmp picture.mem      Basys 3, Nexys A7, DE10-Lite\n"
+    "  rastrom-mem --dither floyd-steinberg photo.bmp photo.mem a photo at 3-3-2\n"
     "  rastrom-mem --pixel rgb565 --word 16 picture.bmp lcd.mem ST7735, ILI9341 LCDs\n"
     "  rastrom-mem --pixel mono --word 8 --pages logo.bmp oled.mem SSD1306 OLED\n";
 
 struct Options {
   std::optional<PixelFormat> pixel;
+  DitherMethod dither = DitherMethod::kNone;
   std::optional<unsigned> wordBits;
   bool alignRows = false;
   bool pages = false;
@@ -134,15 +144,16 @@ int ParseCommandLine(int argc, const char* const* argv, Options& options) {
       value = arg.substr(equals + 1);
       hasValue = true;
     }
-    if (name != "--word" && name != "--format" && name != "--pixel") {
+    if (name != "--word" && name != "--format" && name != "--pixel" && name != "--dither") {
       return UsageError("unknown option '" + std::string(arg) + "'");
     }
     if (!hasValue) {
       if (i + 1 == argc) {
         return UsageError(std::string(name) + " needs a value: " +
                           (name == "--word"     ? "the bits of a word, 1 to 64"
-                           : name == "--pixel" ? "a pixel format such as rgb444"
-                                               : "mem, mif or coe"));
+                           : name == "--pixel"  ? "a pixel format such as rgb444"
+                           : name == "--dither" ? "none, floyd-steinberg or ordered"
+                                                : "mem, mif or coe"));
       }
       value = argv[++i];
     }
@@ -155,6 +166,10 @@ int ParseCommandLine(int argc, const char* const* argv, Options& options) {
     } else if (name == "--pixel") {
       options.pixel = ParsePixelFormat(value);
       if (!options.pixel) return UsageError(UnknownPixelFormat(value));
+    } else if (name == "--dither") {
+      if (!ParseDitherMethod(value, options.dither)) {
+        return UsageError("--dither takes none, floyd-steinberg or ordered, not '" + std::string(value) + "'");
+      }
     } else {
       options.format = FormatNamed(value);
       if (!options.format) {
@@ -235,10 +250,11 @@ int Convert(const Options& options, const WordLayout& layout, const PictureInput
   output.Reserve(static_cast<std::int64_t>(WordFileSize(file)));
   WordFileWriter writer(file, [&](std::string_view text) { return output.Write(text.data(), text.size()); });
   WordPacker packer(layout, source.width, [&](std::span<const std::uint64_t> words) { return writer.Put(words); });
-  TopBitsReducer reducer(layout.format);
   // A memory of unknown size is one long row of pixels in sequence; it is handed over in
-  // slices, which give the same words.
+  // slices, which give the same words (a ditherer takes them as rows of a picture).
   const std::uint64_t sliceWidth = source.sized ? source.width : std::min<std::uint64_t>(source.width, 4096);
+  const std::unique_ptr<RowReducer> reducer =
+      MakeRowReducer(options.dither, layout.format, static_cast<std::size_t>(sliceWidth));
   std::vector<std::uint32_t> values(sliceWidth);
   const std::size_t rowBytes = 4 * static_cast<std::size_t>(sliceWidth);
 
@@ -249,7 +265,7 @@ int Convert(const Options& options, const WordLayout& layout, const PictureInput
     failed = input.ReadRows(RowOrder::kTopDown, [&](std::int32_t, std::int32_t rowCount,
                                                     std::span<const std::uint8_t> rows) {
       for (std::int32_t r = 0; r < rowCount && written; ++r) {
-        reducer.ReduceRow(rows.subspan(r * rowBytes, rowBytes), values);
+        reducer->ReduceRow(rows.subspan(r * rowBytes, rowBytes), values);
         written = packer.PutRow(values);
       }
       return written;
@@ -258,7 +274,7 @@ int Convert(const Options& options, const WordLayout& layout, const PictureInput
     std::vector<std::uint8_t> row(rowBytes);
     for (std::uint64_t y = 0; y < source.height && written; ++y) {
       ShowRow(source.memory.layout, source.width, source.words, y, row);
-      reducer.ReduceRow(row, values);
+      reducer->ReduceRow(row, values);
       written = packer.PutRow(values);
     }
   } else {
@@ -272,7 +288,7 @@ int Convert(const Options& options, const WordLayout& layout, const PictureInput
         slice[4 * i + 1] = c.green;
         slice[4 * i + 2] = c.red;
       }
-      reducer.ReduceRow(slice, std::span(values).first(n));
+      reducer->ReduceRow(slice, std::span(values).first(n));
       written = packer.PutRow(std::span<const std::uint32_t>(values).first(n));
     }
   }
