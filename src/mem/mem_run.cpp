@@ -18,25 +18,30 @@ namespace rastrom {
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: rastrom-mem [--word 8|16|32] [--format mem|mif] <input> <output>\n";
+    "Usage: rastrom-mem [--word 8|16|32] [--format mem|mif] [--background RRGGBB] <input> <output>\n";
 
 constexpr const char* kHelp =
     "\n"
     "Writes a picture's memory as a .mem file (Verilog $readmemh, the vendors' memory macros,\n"
-    "Yosys) or a .mif file (Quartus). The input is a BMP file, reduced to 3-3-2 RGB as\n"
-    "rastrom reduces it, or a COE file of 32-bit words, whose bytes are taken as pixels.\n"
+    "Yosys) or a .mif file (Quartus). The input is a BMP, PNG or JPEG picture, reduced to\n"
+    "3-3-2 RGB as rastrom reduces it, or a COE file of 32-bit words, whose bytes are taken\n"
+    "as pixels. The kind is told by the file's content, not its name.\n"
     "\n"
     "Options (before the file names):\n"
     "  --word 8|16|32    bits in a memory word: 1, 2 or 4 pixels, the first in the most\n"
     "                    significant byte (default 32)\n"
     "  --format mem|mif  the output's format (default: from the output's extension)\n"
+    "  --background RRGGBB\n"
+    "                    the colour under a picture's transparent parts, in hex (default\n"
+    "                    000000); a BMP file's alpha channel is used only when it is given\n"
     "  --help            print this help and exit\n"
     "\n"
-    "Example: rastrom-mem --word 16 picture.bmp picture.mem\n";
+    "Example: rastrom-mem --word 16 --background FFFFFF logo.png logo.mem\n";
 
 struct Options {
   unsigned wordBits = 32;
   std::optional<MemoryFormat> format;
+  PictureOptions picture;
   std::vector<const char*> files;
   bool help = false;
 };
@@ -108,13 +113,15 @@ int ParseCommandLine(int argc, const char* const* argv, Options& options) {
       value = arg.substr(equals + 1);
       hasValue = true;
     }
-    if (name != "--word" && name != "--format") {
+    if (name != "--word" && name != "--format" && name != "--background") {
       return UsageError("unknown option '" + std::string(arg) + "'");
     }
     if (!hasValue) {
       if (i + 1 == argc) {
         return UsageError(std::string(name) + " needs a value: " +
-                          (name == "--word" ? "8, 16 or 32" : "mem or mif"));
+                          (name == "--word"     ? "8, 16 or 32"
+                           : name == "--format" ? "mem or mif"
+                                                : "a colour RRGGBB, such as FFFFFF"));
       }
       value = argv[++i];
     }
@@ -123,6 +130,12 @@ int ParseCommandLine(int argc, const char* const* argv, Options& options) {
         return UsageError("--word takes 8, 16 or 32, not '" + std::string(value) + "'");
       }
       options.wordBits = static_cast<unsigned>(std::stoul(std::string(value)));
+    } else if (name == "--background") {
+      if (!ParseBackground(value, options.picture.background)) {
+        return UsageError("--background takes a colour RRGGBB in hex, such as FFFFFF, not '" +
+                          std::string(value) + "'");
+      }
+      options.picture.backgroundGiven = true;
     } else {
       options.format = FormatNamed(value);
       if (!options.format) {
@@ -166,7 +179,10 @@ int WriteMemoryFile(const Options& options) {
   }
 
   PictureInput picture;
-  if (const std::string failed = ReadPictureInput(inputPath, picture); !failed.empty()) {
+  PictureOptions pictureOptions = options.picture;
+  pictureOptions.program = "rastrom-mem";
+  if (const std::string failed = ReadPictureInput(inputPath, pictureOptions, picture);
+      !failed.empty()) {
     return Failure(failed);
   }
   std::vector<std::uint8_t> pixels;

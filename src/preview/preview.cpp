@@ -19,7 +19,7 @@ constexpr const char* kProgram = "rastrom-preview";
 
 constexpr const char* kUsage =
     "Usage: rastrom-preview <coe file> <width>[x<height>] <output bmp>\n"
-    "       rastrom-preview <bmp file> <output bmp>\n"
+    "       rastrom-preview [--background RRGGBB] <picture> <output bmp>\n"
     "\n"
     "Shows what a 32-bit memory of 3-3-2 pixels holds, as an 8-bit BMP picture.\n"
     "\n"
@@ -28,7 +28,11 @@ constexpr const char* kUsage =
     "  <width>           pixels in a row; the height is what the words fill\n"
     "  <width>x<height>  the picture's size; the file must hold exactly the words it\n"
     "                    needs, width x height / 4 rounded up\n"
-    "  <bmp file>        a BMP image, shown as rastrom reduces it to 3-3-2 colour\n"
+    "  <picture>         a BMP, PNG or JPEG picture (told by its content), shown as\n"
+    "                    rastrom reduces it to 3-3-2 colour\n"
+    "  --background RRGGBB\n"
+    "                    the colour under a picture's transparent parts, in hex (default\n"
+    "                    000000); a BMP file's alpha channel is used only when it is given\n"
     "  <output bmp>      the picture to write; written completely or not at all\n"
     "\n"
     "Example: rastrom-preview logo.coe 640x480 logo-preview.bmp\n"
@@ -80,7 +84,7 @@ int UsageError(const std::string& reason) {
 // string, or why the input cannot have that size.
 std::string PictureSize(const char* path, const PictureInput& input,
                         const std::vector<std::uint8_t>& pixels, const Size& asked, Size& size) {
-  if (input.kind == PictureInput::Kind::kBmp) {
+  if (input.kind != PictureInput::Kind::kCoe) {
     size.width = static_cast<std::uint64_t>(input.width);
     size.height = static_cast<std::uint64_t>(input.height);
     return {};
@@ -118,6 +122,8 @@ int WritePicture(const char* output, const std::vector<std::uint8_t>& bmp) {
 
 int Run(int argc, const char* const* argv) {
   std::vector<const char*> operands;
+  PictureOptions picture;
+  picture.program = kProgram;
   bool options = true;
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];
@@ -127,6 +133,17 @@ int Run(int argc, const char* const* argv) {
       if (std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0) {
         std::fputs(kUsage, stdout);
         return std::fflush(stdout) == 0 ? 0 : 1;
+      }
+      if (std::strncmp(argument, "--background", 12) == 0 &&
+          (argument[12] == '\0' || argument[12] == '=')) {
+        const char* value = argument[12] == '=' ? argument + 13 : (i + 1 < argc ? argv[++i] : nullptr);
+        if (value == nullptr) return UsageError("--background needs a colour RRGGBB, such as FFFFFF");
+        if (!ParseBackground(value, picture.background)) {
+          return UsageError(std::string("--background takes a colour RRGGBB in hex, such as FFFFFF, not '") +
+                            value + "'");
+        }
+        picture.backgroundGiven = true;
+        continue;
       }
       if (std::strcmp(argument, "--version") == 0) {
         std::printf("%s %s\n", kProgram, RASTROM_VERSION);
@@ -153,10 +170,12 @@ int Run(int argc, const char* const* argv) {
   }
 
   PictureInput input;
-  if (std::string failed = ReadPictureInput(source, input); !failed.empty()) return Fail(failed);
-  if (input.kind == PictureInput::Kind::kBmp && operands.size() == 3) {
-    return UsageError(std::string(source) +
-                      " is a BMP file and its size comes from the image; give no size");
+  if (std::string failed = ReadPictureInput(source, picture, input); !failed.empty()) {
+    return Fail(failed);
+  }
+  if (input.kind != PictureInput::Kind::kCoe && operands.size() == 3) {
+    return UsageError(std::string(source) + " is a " + KindName(input.kind) +
+                      " and its size comes from the image; give no size");
   }
   if (input.kind == PictureInput::Kind::kCoe && operands.size() == 2) {
     return UsageError(std::string(source) +
