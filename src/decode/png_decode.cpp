@@ -4,6 +4,8 @@
 #ifdef RASTROM_HAVE_SPNG
 #include <spng.h>
 
+#include <algorithm>
+#include <iterator>
 #include <memory>
 #include <new>
 #endif
@@ -29,6 +31,11 @@ DecodedPicture Failed(DecodedPicture& result, int code) {
                                                           : PictureError::kCorrupt;
   result.detail = spng_strerror(code);
   return std::move(result);
+}
+
+bool HasEndChunk(std::span<const std::uint8_t> file) {
+  static constexpr std::uint8_t kEnd[] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
+  return std::search(file.begin(), file.end(), std::begin(kEnd), std::end(kEnd)) != file.end();
 }
 
 }  // namespace
@@ -61,8 +68,10 @@ DecodedPicture DecodePng(std::span<const std::uint8_t> file, std::uint32_t backg
   result.pixels.resize(size);
   // Colour values as stored: transparency applied, no gamma; 16-bit channels to 8 bits.
   code = spng_decode_image(ctx, result.pixels.data(), size, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS);
-  // The chunks after the pixels up to IEND, so a file cut anywhere is refused.
+  // The chunks after the pixels up to IEND, so a file cut anywhere is refused; the
+  // library does not insist on the end chunk's CRC, so its 12 bytes are looked for whole.
   if (code == 0) code = spng_decode_chunks(ctx);
+  if (code == 0 && !HasEndChunk(file)) code = SPNG_IO_EOF;
   if (code != 0) return Failed(result, code);
   CompositeOver(result.pixels, true, background);
   return result;
