@@ -1,13 +1,14 @@
 #!/usr/bin/env python3
 """Checks rastrom-mem's PNG and JPEG decoding against an independent decoder (Pillow).
 
-  independent_decode.py make DIR           write the PNG files into DIR
+  independent_decode.py make DIR           write the PNG and JPEG files into DIR
   independent_decode.py check MEM WORKDIR  make them, and check MEM's words on each of
                                            them and on the PNG and JPEG files of Debian's
                                            python3-skimage data folder
 
 The PNG files are made by ImageMagick in every colour type, bit depth and interlace, and
 with colour keys and palette alpha; IHDR is read back to show each combination is there.
+The JPEG files: baseline and progressive, grey, and colour at 4:4:4, 4:2:2 and 4:2:0.
 Pillow decodes each file; its pixels, composited over the background as rastrom-mem
 documents it, reduced to 3-3-2, must be exactly rastrom-mem's bytes. A file Pillow refuses
 (skimage's truncated.jpg) must be refused too. Exit status 77 (skipped) when Pillow or
@@ -85,6 +86,13 @@ def make(directory):
             subprocess.run(["convert", base] + args + [out], check=True)
         made.append(out)
     os.remove(base)
+    jpegs = {"jpeg-444": ["-sampling-factor", "1x1"], "jpeg-422": ["-sampling-factor", "2x1"],
+             "jpeg-420": ["-sampling-factor", "2x2"],
+             "jpeg-progressive": ["-sampling-factor", "1x1", "-interlace", "JPEG"],
+             "jpeg-grey": ["-colorspace", "Gray"]}
+    for name, args in jpegs.items():
+        subprocess.run(["convert", "-seed", "3", "-size", "61x47", "plasma:", "-quality", "90"] +
+                       args + [os.path.join(directory, name + ".jpg")], check=True)
 
     found = {(i[3], i[2], i[4]) for i in map(ihdr, made)}
     wanted = {(c, d, il) for (c, d) in COMBINATIONS for il in (0, 1)}
@@ -127,7 +135,8 @@ def mem_bytes(mem, path, out):
 
 def check(mem, work):
     shutil.rmtree(work, ignore_errors=True)
-    files = make(os.path.join(work, "generated"))
+    generated = os.path.join(work, "generated")
+    files = make(generated) + sorted(glob.glob(os.path.join(generated, "*.jpg")))
     files += sorted(glob.glob(os.path.join(SKIMAGE_DATA, "*.png")) +
                     glob.glob(os.path.join(SKIMAGE_DATA, "*.jpg")))
     failed = 0
@@ -157,17 +166,17 @@ def check(mem, work):
 
 
 def main():
-    try:
-        import PIL  # noqa: F401
-    except ImportError:
-        print("skipped: Pillow is missing (apt-get install python3-pil)")
-        return 77
     if shutil.which("convert") is None:
         print("skipped: ImageMagick is missing (apt-get install imagemagick)")
         return 77
     if len(sys.argv) == 3 and sys.argv[1] == "make":
         make(sys.argv[2])
         return 0
+    try:
+        import PIL  # noqa: F401
+    except ImportError:
+        print("skipped: Pillow is missing (apt-get install python3-pil)")
+        return 77
     if len(sys.argv) == 4 and sys.argv[1] == "check":
         return check(sys.argv[2], sys.argv[3])
     print(__doc__)
