@@ -18,7 +18,7 @@ namespace rastrom {
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: rastrom-mem [--word 8|16|32] [--format mem|mif] [--background RRGGBB] <input> <output>\n";
+    "Usage: rastrom-mem [--word 8|16|32] [--format mem|mif] <input> <output>\n";
 
 constexpr const char* kHelp =
     "\n"
