@@ -78,7 +78,7 @@ DecodedPicture Decode(std::span<const std::uint8_t> file, const GUID& container,
   if (SUCCEEDED(hr)) hr = decoder->GetFrame(0, frame.Out());
   UINT width = 0, height = 0;
   if (SUCCEEDED(hr)) hr = frame->GetSize(&width, &height);
-  if (FAILED(hr)) return Failed(result, hr, "decoding the header");
+  if (FAILED(hr)) return Failed(result, hr, "decoding");
 
   result.width = width;
   result.height = height;
@@ -88,7 +88,7 @@ DecodedPicture Decode(std::span<const std::uint8_t> file, const GUID& container,
   }
   WICPixelFormatGUID format{};
   hr = frame->GetPixelFormat(&format);
-  if (FAILED(hr)) return Failed(result, hr, "decoding the header");
+  if (FAILED(hr)) return Failed(result, hr, "decoding");
   if (IsEqualGUID(format, GUID_WICPixelFormat32bppCMYK) ||
       IsEqualGUID(format, GUID_WICPixelFormat64bppCMYK)) {
     result.error = PictureError::kUnsupported;
