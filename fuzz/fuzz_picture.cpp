@@ -5,9 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "fuzz_check.h"
 #include "picture_input.h"
@@ -63,10 +63,9 @@ std::string AllRows(const PictureInput& input) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const unsigned steer = size > 0 ? data[size - 1] : 0;
   // An exactly sized heap copy: AddressSanitizer then reports a read one past the end.
-  const auto copy = std::make_unique<std::uint8_t[]>(size);
-  if (size > 0) std::memcpy(copy.get(), data, size);
-  if (size >= 8 && std::memcmp(data, "\x89PNG", 4) == 0 && (steer & 1)) FixPngCrcs(copy.get(), size);
-  const std::span<const std::uint8_t> file(copy.get(), size);
+  std::vector<std::uint8_t> copy(data, data + size);
+  if (size >= 8 && std::memcmp(data, "\x89PNG", 4) == 0 && (steer & 1)) FixPngCrcs(copy.data(), size);
+  const std::span<const std::uint8_t> file(copy.data(), size);
 
   rastrom::PictureOptions options;
   options.backgroundGiven = (steer & 2) != 0;
