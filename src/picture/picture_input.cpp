@@ -63,6 +63,7 @@ std::string ReadRest(std::FILE* file, std::vector<std::uint8_t>& bytes, bool tex
       info.st_size > 0 && static_cast<std::uint64_t>(info.st_size) <= kMaxFileBytes) {
     bytes.reserve(static_cast<std::size_t>(info.st_size));  // a hint; a growing file still reads
   }
+  if (text && !bytes.empty() && std::memchr(bytes.data(), 0, bytes.size()) != nullptr) return {};
   constexpr std::size_t kChunk = 65536;
   while (true) {
     const std::size_t used = bytes.size();
