@@ -34,7 +34,8 @@ void FixPngCrcs(std::uint8_t* file, std::size_t size) {
                                  static_cast<std::uint32_t>(file[at + 2]) << 8 | file[at + 3];
     if (length > size - at - 12) return;
     const std::uint32_t crc = Crc(file + at + 4, length + 4);
-    for (int i = 0; i < 4; ++i) file[at + 8 + length + i] = static_cast<std::uint8_t>(crc >> (24 - 8 * i));
+    for (int i = 0; i < 4; ++i)
+      file[at + 8 + length + i] = static_cast<std::uint8_t>(crc >> (24 - 8 * i));
     at += 12 + length;
   }
 }
@@ -64,7 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const unsigned steer = size > 0 ? data[size - 1] : 0;
   // An exactly sized heap copy: AddressSanitizer then reports a read one past the end.
   std::vector<std::uint8_t> copy(data, data + size);
-  if (size >= 8 && std::memcmp(data, "\x89PNG", 4) == 0 && (steer & 1)) FixPngCrcs(copy.data(), size);
+  if (size >= 8 && std::memcmp(data, "\x89PNG", 4) == 0 && (steer & 1))
+    FixPngCrcs(copy.data(), size);
   const std::span<const std::uint8_t> file(copy.data(), size);
 
   rastrom::PictureOptions options;
@@ -93,7 +95,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (input.kind == PictureInput::Kind::kPng && options.background == 0) {
     options.background = 0xFFFFFF;
     PictureInput light;
-    FUZZ_CHECK(rastrom::ReadPictureBytes("input", file, options, light, rastrom::fuzz::kMaxPixelBytes).empty());
+    FUZZ_CHECK(
+        rastrom::ReadPictureBytes("input", file, options, light, rastrom::fuzz::kMaxPixelBytes)
+            .empty());
     const std::string lighter = AllRows(light);
     FUZZ_CHECK(lighter.size() == pixels.size());
     for (std::size_t i = 0; i < pixels.size(); ++i) {

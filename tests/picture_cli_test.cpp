@@ -17,7 +17,9 @@ namespace {
 namespace fs = std::filesystem;
 using namespace rastrom::test;
 
-std::string AsString(const std::vector<std::uint8_t>& bytes) { return {bytes.begin(), bytes.end()}; }
+std::string AsString(const std::vector<std::uint8_t>& bytes) {
+  return {bytes.begin(), bytes.end()};
+}
 
 // 4 x 1: opaque red, transparent green, half-transparent blue, opaque white.
 const std::string kRgbaPng = AsString(
@@ -79,11 +81,14 @@ INSTANTIATE_TEST_SUITE_P(
         // Transparent green is the background, never the green stored under it.
         WriteCase{"PngOverBlackByDefault", {"rgba.png", "out.mem"}, "E00002FF\n"},
         WriteCase{"PngOverWhite", {"--background", "FFFFFF", "rgba.png", "out.mem"}, "E0FF6FFF\n"},
-        WriteCase{"PngOverHashColour", {"--background=#00ff00", "rgba.png", "out.mem"}, "E01C0EFF\n"},
+        WriteCase{"PngOverHashColour", {"--background=#00ff00", "rgba.png", "out.mem"},
+                  "E01C0EFF\n"},
         WriteCase{"PngNamedCoe", {"--word", "8", "rgba.coe", "out.mem"}, "E0\n00\n02\nFF\n"},
         // A BMP file's alpha is used only when a background is asked for.
-        WriteCase{"BmpKeepsItsPixelsByDefault", {"--word", "8", "alpha.bmp", "out.mem"}, "E0\n03\n"},
-        WriteCase{"BmpAlphaOverABackground", {"--word=8", "--background", "00FF00", "alpha.bmp", "out.mem"},
+        WriteCase{"BmpKeepsItsPixelsByDefault", {"--word", "8", "alpha.bmp", "out.mem"},
+                  "E0\n03\n"},
+        WriteCase{"BmpAlphaOverABackground",
+                  {"--word=8", "--background", "00FF00", "alpha.bmp", "out.mem"},
                   "1C\n03\n"}),
     [](const testing::TestParamInfo<WriteCase>& info) { return std::string(info.param.name); });
 
@@ -101,12 +106,15 @@ TEST_P(PictureCliRefuses, NamingTheFileAndWritingNothing) {
   Write("input", GetParam().bytes);
   struct Program { const char* binary; const char* name; std::vector<std::string> args; };
   for (const Program& p : {Program{RASTROM_MEM_BINARY, "rastrom-mem", {"input", "out.mem"}},
-                           Program{RASTROM_PREVIEW_BINARY, "rastrom-preview", {"input", "out.bmp"}}}) {
+                           Program{RASTROM_PREVIEW_BINARY, "rastrom-preview",
+                                   {"input", "out.bmp"}}}) {
     const RunResult r = Run(p.binary, p.args);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     std::string reason = GetParam().reason;
-    if (const auto at = reason.find("PROGRAM"); at != std::string::npos) reason.replace(at, 7, p.name);
+    if (const auto at = reason.find("PROGRAM"); at != std::string::npos) {
+      reason.replace(at, 7, p.name);
+    }
     EXPECT_EQ(r.err, std::string(p.name) + ": input: " + reason + "\n");
     EXPECT_FALSE(fs::exists(work_ / p.args.back()));
   }
@@ -129,18 +137,23 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"PngOf100000Squared", AsString(PngBuilder(100000, 100000, 1, kPngGrey).Build()),
                     "is a PNG picture of 100000 x 100000 pixels; the most is 65535 pixels a side "
                     "and 4 x width x height under 2 GiB"},
-        RefusalCase{"PngCutShort", Cut(kRgbaPng, 50), "is a PNG picture but is cut short (end of stream)"},
+        RefusalCase{"PngCutShort", Cut(kRgbaPng, 50),
+                    "is a PNG picture but is cut short (end of stream)"},
         RefusalCase{"JpegOfNoFrame", std::string("\xFF\xD8\xFF\xD9", 4),
                     "is a JPEG picture but is corrupt (JPEG datastream contains no image)"}),
     [](const testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
 
 TEST_F(PictureCli, RefusesABackgroundThatIsNotAColour) {
   struct Row { const char* binary; const char* name; std::vector<std::string> args; };
-  for (const Row& row : {Row{RASTROM_MEM_BINARY, "rastrom-mem", {"--background", "FFF", "rgba.png", "out.mem"}},
-                         Row{RASTROM_PREVIEW_BINARY, "rastrom-preview", {"--background=12345G", "rgba.png", "out.bmp"}}}) {
+  for (const Row& row :
+       {Row{RASTROM_MEM_BINARY, "rastrom-mem", {"--background", "FFF", "rgba.png", "out.mem"}},
+        Row{RASTROM_PREVIEW_BINARY, "rastrom-preview",
+            {"--background=12345G", "rgba.png", "out.bmp"}}}) {
     const RunResult r = Run(row.binary, row.args);
     EXPECT_EQ(r.status, 2) << row.name;
-    EXPECT_EQ(r.err.rfind(std::string(row.name) + ": --background takes a colour RRGGBB in hex", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.rfind(std::string(row.name) + ": --background takes a colour RRGGBB in hex", 0),
+              0u)
+        << r.err;
     EXPECT_FALSE(fs::exists(work_ / row.args.back()));
   }
 }
@@ -153,7 +166,9 @@ TEST_F(PictureCli, PreviewShowsAPngAndTakesItsSizeFromIt) {
   EXPECT_EQ(bmp.substr(1078, 4), std::string("\xE0\xFF\x6F\xFF", 4));  // one row of indices
   r = Run(RASTROM_PREVIEW_BINARY, {"rgba.png", "4x1", "other.bmp"});
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err.rfind("rastrom-preview: rgba.png is a PNG picture and its size comes from the image", 0), 0u)
+  EXPECT_EQ(r.err.rfind(
+                "rastrom-preview: rgba.png is a PNG picture and its size comes from the image", 0),
+            0u)
       << r.err;
 }
 

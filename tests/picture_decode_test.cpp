@@ -87,29 +87,32 @@ INSTANTIATE_TEST_SUITE_P(
         // 16-bit channels keep their top byte, never rounded up.
         PngCase{"Grey16", PngBuilder(2, 1, 16, kPngGrey).Rows(16, {{0xABFF, 0x0080}}).Build(), 0,
                 {0xABABAB, 0x000000}},
-        PngCase{"Palette1", PngBuilder(2, 1, 1, kPngPalette).Chunk("PLTE", Plte({0x102030, 0xA0B0C0}))
-                                .Rows(1, {{1, 0}}).Build(), 0, {0xA0B0C0, 0x102030}},
-        PngCase{"Palette2", PngBuilder(3, 1, 2, kPngPalette)
-                                .Chunk("PLTE", Plte({1, 2, 3, 0xFFEEDD})).Rows(2, {{3, 0, 2}}).Build(),
-                0, {0xFFEEDD, 1, 3}},
+        PngCase{"Palette1",
+                PngBuilder(2, 1, 1, kPngPalette).Chunk("PLTE", Plte({0x102030, 0xA0B0C0}))
+                    .Rows(1, {{1, 0}}).Build(), 0, {0xA0B0C0, 0x102030}},
+        PngCase{"Palette2",
+                PngBuilder(3, 1, 2, kPngPalette).Chunk("PLTE", Plte({1, 2, 3, 0xFFEEDD}))
+                    .Rows(2, {{3, 0, 2}}).Build(), 0, {0xFFEEDD, 1, 3}},
         PngCase{"Palette4", PngBuilder(2, 1, 4, kPngPalette).Chunk("PLTE", Plte(Grey16()))
                                 .Rows(4, {{15, 1}}).Build(), 0, {0xFFFFFF, 0x111111}},
         PngCase{"Palette8WithAlphaTable",
                 PngBuilder(3, 1, 8, kPngPalette).Chunk("PLTE", Plte({0xFF0000, 0x0000FF, 0xFFFFFF}))
                     .Chunk("tRNS", {0, 128}).Rows(8, {{0, 1, 2}}).Build(),
                 kGreenBg, {0x00FF00, 0x007F80, 0xFFFFFF}},  // entries past the table are opaque
-        PngCase{"Rgb8", PngBuilder(2, 1, 8, kPngRgb).Rows(8, {{1, 2, 3, 0xFD, 0xFE, 0xFF}}).Build(), 0,
-                {0x010203, 0xFDFEFF}},
-        PngCase{"Rgb16", PngBuilder(1, 1, 16, kPngRgb).Rows(16, {{0x12FF, 0x3400, 0xFF80}}).Build(), 0,
-                {0x1234FF}},
-        PngCase{"GreyAlpha8", PngBuilder(3, 1, 8, kPngGreyAlpha).Rows(8, {{0xFF, 0, 0xFF, 255, 0xFF, 1}})
-                                  .Build(), 0x000000, {0x000000, 0xFFFFFF, 0x010101}},
+        PngCase{"Rgb8", PngBuilder(2, 1, 8, kPngRgb).Rows(8, {{1, 2, 3, 0xFD, 0xFE, 0xFF}}).Build(),
+                0, {0x010203, 0xFDFEFF}},
+        PngCase{"Rgb16", PngBuilder(1, 1, 16, kPngRgb).Rows(16, {{0x12FF, 0x3400, 0xFF80}}).Build(),
+                0, {0x1234FF}},
+        PngCase{"GreyAlpha8",
+                PngBuilder(3, 1, 8, kPngGreyAlpha).Rows(8, {{0xFF, 0, 0xFF, 255, 0xFF, 1}}).Build(),
+                0x000000, {0x000000, 0xFFFFFF, 0x010101}},
         PngCase{"GreyAlpha16", PngBuilder(2, 1, 16, kPngGreyAlpha)
                                    .Rows(16, {{0xFFFF, 0x00FF, 0x8000, 0xFFFF}}).Build(),
                 kGreenBg, {0x00FF00, 0x808080}},
         PngCase{"Rgba8OverABackground",
                 PngBuilder(4, 1, 8, kPngRgba)
-                    .Rows(8, {{255, 0, 0, 0, 255, 0, 0, 255, 0, 0, 255, 128, 10, 20, 30, 255}}).Build(),
+                    .Rows(8, {{255, 0, 0, 0, 255, 0, 0, 255, 0, 0, 255, 128, 10, 20, 30, 255}})
+                    .Build(),
                 0x202020, {0x202020, 0xFF0000, 0x101090, 0x0A141E}},
         PngCase{"Rgba16", PngBuilder(1, 1, 16, kPngRgba).Rows(16, {{0xFFFF, 0, 0, 0x8000}}).Build(),
                 0x0000FF, {0x80007F}},
@@ -120,7 +123,8 @@ INSTANTIATE_TEST_SUITE_P(
         PngCase{"GreyKey2", PngBuilder(2, 1, 2, kPngGrey).Chunk("tRNS", {0, 1})
                                 .Rows(2, {{1, 2}}).Build(), kGreenBg, {0x00FF00, 0xAAAAAA}},
         PngCase{"RgbKey8", PngBuilder(2, 1, 8, kPngRgb).Chunk("tRNS", {0, 1, 0, 2, 0, 3})
-                               .Rows(8, {{1, 2, 3, 1, 2, 4}}).Build(), kGreenBg, {0x00FF00, 0x010204}}),
+                               .Rows(8, {{1, 2, 3, 1, 2, 4}}).Build(),
+                kGreenBg, {0x00FF00, 0x010204}}),
     [](const testing::TestParamInfo<PngCase>& info) { return std::string(info.param.name); });
 
 TEST(PictureFits, HoldsTheSidesAndTheByteLimit) {
@@ -153,8 +157,9 @@ TEST(PngDecode, RefusesALargeHeaderBeforeReadingPixels) {
 
 TEST(PngDecode, RefusesEveryCutOfAFile) {
   if (!rastrom::CanDecodePng()) GTEST_SKIP() << "built without a PNG decoder";
-  const PngBytes file = PngBuilder(3, 2, 8, kPngRgb).Rows(8, {{1, 2, 3, 4, 5, 6, 7, 8, 9},
-                                                               {9, 8, 7, 6, 5, 4, 3, 2, 1}}).Build();
+  const PngBytes file = PngBuilder(3, 2, 8, kPngRgb)
+                            .Rows(8, {{1, 2, 3, 4, 5, 6, 7, 8, 9}, {9, 8, 7, 6, 5, 4, 3, 2, 1}})
+                            .Build();
   ASSERT_EQ(rastrom::DecodePng(file, 0).error, PictureError::kNone);
   for (std::size_t n = 0; n < file.size(); ++n) {
     const PngBytes cut(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(n));
@@ -169,19 +174,23 @@ TEST(CompositeOver, RoundsEachChannelToTheNearest) {
   // blue 255 over 200: 222.07 -> 222 (0xDE); green 0 over 100: 60.8 -> 61 (0x3D).
   std::vector<std::uint8_t> rgba{200, 0, 255, 100, 1, 2, 3, 255, 9, 9, 9, 0};
   rastrom::CompositeOver(rgba, true, 0x3264C8);
-  EXPECT_EQ(rgba, (std::vector<std::uint8_t>{0xDE, 0x3D, 0x6D, 0, 3, 2, 1, 0, 0xC8, 0x64, 0x32, 0}));
+  EXPECT_EQ(rgba,
+            (std::vector<std::uint8_t>{0xDE, 0x3D, 0x6D, 0, 3, 2, 1, 0, 0xC8, 0x64, 0x32, 0}));
 }
 
 TEST(BmpAlpha, CompositesOnlyAFileWithAnAlphaMask) {
   // 2 x 1 at 32 bits: the first pixel half transparent red, the second opaque blue.
-  const Bytes rows = StoreRows(2, 1, 32, [](int x, int) { return x == 0 ? 0x80FF0000u : 0xFF0000FFu; });
+  const Bytes rows =
+      StoreRows(2, 1, 32, [](int x, int) { return x == 0 ? 0x80FF0000u : 0xFF0000FFu; });
   const Bytes withAlpha = BmpBuilder().Header(56).Bpp(32).Size(2, 1).Compression(kBiBitfields)
-                              .Masks({0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000}).Data(rows).Build();
+                              .Masks({0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000})
+                              .Data(rows).Build();
   const Bytes noAlpha = BmpBuilder().Header(56).Bpp(32).Size(2, 1).Compression(kBiBitfields)
                             .Masks({0x00FF0000, 0x0000FF00, 0x000000FF, 0}).Data(rows).Build();
   const Bytes zeroAlpha = BmpBuilder().Header(56).Bpp(32).Size(2, 1).Compression(kBiBitfields)
                               .Masks({0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000})
-                              .Data(StoreRows(2, 1, 32, [](int, int) { return 0x00FF0000u; })).Build();
+                              .Data(StoreRows(2, 1, 32, [](int, int) { return 0x00FF0000u; }))
+                              .Build();
   const std::vector<std::uint8_t> decoded{0, 0, 255, 0, 255, 0, 0, 0};
   std::vector<std::uint8_t> pixels = decoded;
   EXPECT_TRUE(rastrom::CompositeBmpAlpha(withAlpha, 0x00FF00, pixels));
@@ -219,7 +228,8 @@ PngBytes MakeJpeg(int width, int height, std::uint32_t colour, J_COLOR_SPACE spa
       row.push_back(static_cast<unsigned char>(colour));
     } else {
       row.insert(row.end(), {static_cast<unsigned char>(colour >> 16),
-                             static_cast<unsigned char>(colour >> 8), static_cast<unsigned char>(colour)});
+                             static_cast<unsigned char>(colour >> 8),
+                             static_cast<unsigned char>(colour)});
       if (space == JCS_CMYK) row.push_back(0);
     }
   }

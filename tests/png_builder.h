@@ -103,9 +103,9 @@ class PngBuilder {
              int interlace = 0) {
     AppendBe32(header_, width);
     AppendBe32(header_, height);
-    header_.insert(header_.end(), {static_cast<std::uint8_t>(depth),
-                                   static_cast<std::uint8_t>(colourType), 0, 0,
-                                   static_cast<std::uint8_t>(interlace)});
+    header_.insert(header_.end(),
+                   {static_cast<std::uint8_t>(depth), static_cast<std::uint8_t>(colourType), 0, 0,
+                    static_cast<std::uint8_t>(interlace)});
   }
   // A chunk between the header and the pixels, such as PLTE or tRNS.
   PngBuilder& Chunk(std::string_view type, const PngBytes& data) {
@@ -120,8 +120,8 @@ class PngBuilder {
   }
   PngBytes Build() const {
     PngBytes out{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    for (const PngBytes& chunk : {PngChunk("IHDR", header_), extra_, PngChunk("IDAT", data_),
-                                  PngChunk("IEND", {})}) {
+    for (const PngBytes& chunk :
+         {PngChunk("IHDR", header_), extra_, PngChunk("IDAT", data_), PngChunk("IEND", {})}) {
       out.insert(out.end(), chunk.begin(), chunk.end());
     }
     return out;

@@ -2,11 +2,11 @@
 #include "picture_decode.h"
 
 #ifdef RASTROM_HAVE_JPEG
+#include <jerror.h>
+#include <jpeglib.h>
+
 #include <csetjmp>
 #include <cstdio>  // jpeglib.h needs FILE and size_t declared first
-
-#include <jpeglib.h>
-#include <jerror.h>
 #endif
 
 namespace rastrom {

@@ -8,12 +8,18 @@ namespace rastrom {
 
 const char* PictureErrorText(PictureError error) {
   switch (error) {
-    case PictureError::kNone: return "no error";
-    case PictureError::kNotBuilt: return "no decoder in this build";
-    case PictureError::kTooLarge: return "picture too large";
-    case PictureError::kTruncated: return "truncated file";
-    case PictureError::kCorrupt: return "corrupt data";
-    case PictureError::kUnsupported: return "unsupported picture";
+    case PictureError::kNone:
+      return "no error";
+    case PictureError::kNotBuilt:
+      return "no decoder in this build";
+    case PictureError::kTooLarge:
+      return "picture too large";
+    case PictureError::kTruncated:
+      return "truncated file";
+    case PictureError::kCorrupt:
+      return "corrupt data";
+    case PictureError::kUnsupported:
+      return "unsupported picture";
   }
   return "unknown error";
 }
@@ -62,15 +68,16 @@ std::uint32_t U32At(std::span<const std::uint8_t> file, std::size_t at) {
 bool CompositeBmpAlpha(std::span<const std::uint8_t> file, std::uint32_t background,
                        std::span<std::uint8_t> pixels) {
   BmpHeader header;
-  if (ParseBmpHeader(file, header) != BmpError::kNone ||
-      header.format != BmpPixelFormat::kMasked || file.size() < 70) {
+  if (ParseBmpHeader(file, header) != BmpError::kNone || header.format != BmpPixelFormat::kMasked ||
+      file.size() < 70) {
     return false;
   }
   // The alpha mask sits at offset 66: inside a V3 or later header, or as the fourth mask
   // after a 40-byte header with ALPHABITFIELDS (6). Plain 16-bit pixels have none.
   const std::uint32_t headerSize = U32At(file, 14);
   const std::uint32_t compression = U32At(file, 30);
-  const bool hasMask = compression != 0 && (headerSize >= 56 || (headerSize == 40 && compression == 6));
+  const bool hasMask =
+      compression != 0 && (headerSize >= 56 || (headerSize == 40 && compression == 6));
   const std::uint32_t mask = hasMask ? U32At(file, 66) : 0;
   if (mask == 0) return false;
   const auto width = static_cast<std::size_t>(header.width);
@@ -89,7 +96,8 @@ bool CompositeBmpAlpha(std::span<const std::uint8_t> file, std::uint32_t backgro
     const std::size_t row = header.topDown ? y : height - 1 - y;
     const std::uint8_t* p = file.data() + header.pixelOffset + row * stride + x * bytesPerPixel;
     std::uint32_t value = p[0] | static_cast<std::uint32_t>(p[1]) << 8;
-    if (bytesPerPixel == 4) value |= static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+    if (bytesPerPixel == 4)
+      value |= static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
     return static_cast<std::uint8_t>((((value >> shift) & top) * 255 + top / 2) / top);
   };
 

@@ -31,8 +31,8 @@ inline constexpr std::uint32_t kMaxPictureSide = 65535;
 
 struct DecodedPicture {
   PictureError error = PictureError::kNone;
-  std::string detail;         // the decoder's own words on what is wrong; may be empty
-  std::uint32_t width = 0;    // the size the header gives, also when it is kTooLarge
+  std::string detail;       // the decoder's own words on what is wrong; may be empty
+  std::uint32_t width = 0;  // the size the header gives, also when it is kTooLarge
   std::uint32_t height = 0;
   std::vector<std::uint8_t> pixels;  // 4 x width x height bytes when error is kNone
 };

@@ -27,8 +27,8 @@ constexpr std::size_t kCacheLimit = std::size_t{64} << 20;
 DecodedPicture Failed(DecodedPicture& result, int code) {
   result.pixels.clear();
   result.pixels.shrink_to_fit();
-  result.error = code == SPNG_IO_EOF || code == SPNG_EOF ? PictureError::kTruncated
-                                                          : PictureError::kCorrupt;
+  result.error =
+      code == SPNG_IO_EOF || code == SPNG_EOF ? PictureError::kTruncated : PictureError::kCorrupt;
   result.detail = spng_strerror(code);
   return std::move(result);
 }

@@ -8,8 +8,8 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#include <windows.h>
 #include <wincodec.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <new>
@@ -68,7 +68,8 @@ DecodedPicture Decode(std::span<const std::uint8_t> file, const GUID& container,
   Held<IWICStream> stream;
   hr = factory->CreateStream(stream.Out());
   if (SUCCEEDED(hr)) {
-    hr = stream->InitializeFromMemory(const_cast<BYTE*>(file.data()), static_cast<DWORD>(file.size()));
+    hr = stream->InitializeFromMemory(const_cast<BYTE*>(file.data()),
+                                      static_cast<DWORD>(file.size()));
   }
   if (FAILED(hr)) return Failed(result, hr, "reading the file");
   Held<IWICBitmapDecoder> decoder;

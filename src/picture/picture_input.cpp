@@ -249,7 +249,8 @@ std::string DecodePicture(const char* path, PictureInput::Kind kind,
     case PictureError::kCorrupt:
       return Named(path, what + " but is corrupt" + detail);
     case PictureError::kUnsupported:
-      return Named(path, "is " + (decoded.detail.empty() ? what + " of a kind not read" : decoded.detail));
+      return Named(path, "is " + (decoded.detail.empty() ? what + " of a kind not read"
+                                                          : decoded.detail));
   }
   input.kind = kind;
   input.width = static_cast<std::int32_t>(decoded.width);
@@ -284,7 +285,9 @@ std::string ReadInput(const char* path, const PictureOptions& options, PictureIn
   std::vector<std::uint8_t> text(kHeadBytes);
   errno = 0;
   const std::size_t n = std::fread(text.data(), 1, kHeadBytes, opened);
-  if (n < kHeadBytes && std::ferror(opened)) return Named(path, SystemError("cannot be read", errno != 0 ? errno : EIO));
+  if (n < kHeadBytes && std::ferror(opened)) {
+    return Named(path, SystemError("cannot be read", errno != 0 ? errno : EIO));
+  }
   text.resize(n);
   const Classified classified = Classify(text);
   if (classified.other != nullptr) return Refusal(path, options, classified.other);
@@ -384,7 +387,8 @@ std::string ReadPictureBytes(const char* path, std::span<const std::uint8_t> byt
         return Named(path, std::string("starts like a BMP file but does not load as one (") +
                                BmpErrorText(error) + ")");
       }
-      if (std::size_t{4} * static_cast<std::size_t>(header.width) > maxPixelBytes / static_cast<std::size_t>(header.height)) {
+      const auto width = static_cast<std::size_t>(header.width);
+      if (4 * width > maxPixelBytes / static_cast<std::size_t>(header.height)) {
         return Named(path, "is a BMP file too large to decode here");
       }
       DecodedBmp decoded = DecodeBmp(bytes);
@@ -392,7 +396,8 @@ std::string ReadPictureBytes(const char* path, std::span<const std::uint8_t> byt
       read.kind = PictureInput::Kind::kBmp;
       read.width = decoded.width;
       read.height = decoded.height;
-      read.rows = std::make_shared<WholePicture>(std::move(decoded.pixels), decoded.width, decoded.height);
+      read.rows = std::make_shared<WholePicture>(std::move(decoded.pixels), decoded.width,
+                                                 decoded.height);
     } else if (classified.kind == PictureInput::Kind::kCoe) {
       std::vector<std::uint8_t> text(bytes.begin(), bytes.end());
       failed = ReadCoeFile(path, text, read);

@@ -136,11 +136,15 @@ int Run(int argc, const char* const* argv) {
       }
       if (std::strncmp(argument, "--background", 12) == 0 &&
           (argument[12] == '\0' || argument[12] == '=')) {
-        const char* value = argument[12] == '=' ? argument + 13 : (i + 1 < argc ? argv[++i] : nullptr);
-        if (value == nullptr) return UsageError("--background needs a colour RRGGBB, such as FFFFFF");
+        const char* value =
+            argument[12] == '=' ? argument + 13 : (i + 1 < argc ? argv[++i] : nullptr);
+        if (value == nullptr) {
+          return UsageError("--background needs a colour RRGGBB, such as FFFFFF");
+        }
         if (!ParseBackground(value, picture.background)) {
-          return UsageError(std::string("--background takes a colour RRGGBB in hex, such as FFFFFF, not '") +
-                            value + "'");
+          return UsageError(
+              std::string("--background takes a colour RRGGBB in hex, such as FFFFFF, not '") +
+              value + "'");
         }
         picture.backgroundGiven = true;
         continue;
