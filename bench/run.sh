@@ -124,3 +124,6 @@ awk -v fw="$fw" -v rw="$rw" -v ru="$ru" -v rs="$rs" -v rr="$rr" -v out="$coe_byt
          rr / 1024, (buf > 0 ? rr / buf : 0), buf / 1024
 }'
 if [ "$quick" -eq 1 ]; then echo "quick run: output checked"; fi
+
+# The pixel formats, a separate measurement: rastrom-mem in rgb444 against rgb332.
+if [ "$quick" -eq 1 ]; then bash "$root/bench/formats.sh" --quick --build "$build"; else bash "$root/bench/formats.sh" --size "${width}x${height}" --runs "$runs" --build "$build"; fi

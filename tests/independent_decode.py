@@ -10,7 +10,8 @@ The PNG files are made by ImageMagick in every colour type, bit depth and interl
 with colour keys and palette alpha; IHDR is read back to show each combination is there.
 The JPEG files: baseline and progressive, grey, and colour at 4:4:4, 4:2:2 and 4:2:0.
 Pillow decodes each file; its pixels, composited over the background as rastrom-mem
-documents it, reduced to 3-3-2, must be exactly rastrom-mem's bytes. A file Pillow refuses
+documents it, must be exactly rastrom-mem's words in --pixel rgb888 (one 24-bit pixel a
+word). A file Pillow refuses
 (skimage's truncated.jpg) must be refused too. Exit status 77 (skipped) when Pillow or
 ImageMagick is missing.
 """
@@ -115,22 +116,23 @@ def pillow_pixels(path):
         return list(im.convert("RGBA").getdata())
 
 
-def reduce332(pixels):
-    out = bytearray()
+def composite(pixels):
+    """Each pixel over the background, as 0xRRGGBB."""
+    out = []
     for r, g, b, a in pixels:
         r, g, b = ((c * a + bg * (255 - a) + 127) // 255 for c, bg in zip((r, g, b), BACKGROUND))
-        out.append((r & 0xE0) | ((g & 0xE0) >> 3) | (b >> 6))
-    return bytes(out)
+        out.append(r << 16 | g << 8 | b)
+    return out
 
 
-def mem_bytes(mem, path, out):
-    result = subprocess.run([mem, "--word", "8", "--background", "%02X%02X%02X" % BACKGROUND,
-                             path, out], capture_output=True, text=True)
+def mem_pixels(mem, path, out):
+    result = subprocess.run([mem, "--pixel", "rgb888", "--background",
+                             "%02X%02X%02X" % BACKGROUND, path, out], capture_output=True, text=True)
     if result.returncode != 0:
         return None, result.stderr.strip()
     with open(out) as f:
-        lines = f.read().splitlines()[1:]
-    return bytes(int(line, 16) for line in lines), ""
+        lines = [line for line in f.read().splitlines() if not line.startswith("//")]
+    return [int(line, 16) for line in lines], ""
 
 
 def check(mem, work):
@@ -142,11 +144,11 @@ def check(mem, work):
     failed = 0
     for path in files:
         try:
-            expected = reduce332(pillow_pixels(path))
+            expected = composite(pillow_pixels(path))
         except (OSError, SyntaxError) as error:
             expected = None
             why = str(error)
-        got, err = mem_bytes(mem, path, os.path.join(work, "out.mem"))
+        got, err = mem_pixels(mem, path, os.path.join(work, "out.mem"))
         name = os.path.relpath(path, work) if path.startswith(work) else os.path.basename(path)
         if expected is None and got is None:
             print(f"{name}: refused by both ({why}; {err})")

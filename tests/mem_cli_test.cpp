@@ -27,6 +27,10 @@ void WriteFile(const fs::path& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
 
+const std::string kUsage =
+    "Usage: rastrom-mem [--pixel FORMAT] [--word BITS] [--align-rows | --pages]\n"
+    "                   [--format mem|mif|coe] <input> <output>\n";
+
 std::string AsString(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 // A 24-bit picture in which pixel k (from the top-left, row by row) reduces to the 3-3-2
@@ -180,8 +184,7 @@ TEST_P(MemCliRefuses, WithStatusAndReason) {
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err.substr(0, c.errStart.size()), c.errStart) << r.err;
   if (c.status == 2) {
-    EXPECT_NE(r.err.find("\nUsage: rastrom-mem [--word 8|16|32] [--format mem|mif] <input> <output>\n"),
-              std::string::npos);
+    EXPECT_NE(r.err.find("\n" + kUsage), std::string::npos);
   }
   EXPECT_EQ(EntryNames(work_), before);
   EXPECT_EQ(ReadFile(work_ / "old.mem"), "old contents\n");
@@ -197,14 +200,14 @@ INSTANTIATE_TEST_SUITE_P(
                     "rastrom-mem: options come before the file names: '--word'\n"},
         RefusalCase{"UnknownOption", {"--depth", "4", "tiny.bmp", "old.mem"}, 2,
                     "rastrom-mem: unknown option '--depth'\n"},
-        RefusalCase{"OtherWordWidth", {"--word", "24", "tiny.bmp", "old.mem"}, 2,
-                    "rastrom-mem: --word takes 8, 16 or 32, not '24'\n"},
+        RefusalCase{"WordWiderThan64Bits", {"--word", "65", "tiny.bmp", "old.mem"}, 2,
+                    "rastrom-mem: --word takes the bits of a word, 1 to 64, not '65'\n"},
         RefusalCase{"WordWithoutValue", {"--word"}, 2, "rastrom-mem: --word needs a value"},
         RefusalCase{"OtherFormat", {"--format=hex", "tiny.bmp", "old.mem"}, 2,
-                    "rastrom-mem: --format takes mem or mif, not 'hex'\n"},
+                    "rastrom-mem: --format takes mem, mif or coe, not 'hex'\n"},
         RefusalCase{"OtherExtension", {"tiny.bmp", "out.hex"}, 2,
-                    "rastrom-mem: cannot tell the format of 'out.hex': name it .mem or .mif, "
-                    "or give --format mem|mif\n"},
+                    "rastrom-mem: cannot tell the format of 'out.hex': name it .mem, .mif or .coe, "
+                    "or give --format mem|mif|coe\n"},
         RefusalCase{"NoExtension", {"tiny.bmp", "mem"}, 2, "rastrom-mem: cannot tell the format of 'mem'"},
         RefusalCase{"MissingInput", {"missing.bmp", "old.mem"}, 1, "rastrom-mem: missing.bmp: "},
         RefusalCase{"TruncatedBmp", {"truncated.bmp", "old.mem"}, 1, "rastrom-mem: truncated.bmp: "},
@@ -237,9 +240,11 @@ TEST_F(MemCliTest, HelpGoesToStandardOutput) {
     const RunResult r = Mem(args);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.out.rfind("Usage: rastrom-mem [--word 8|16|32] [--format mem|mif] <input> <output>\n", 0), 0u);
-    EXPECT_NE(r.out.find("\n  --word 8|16|32 "), std::string::npos);
-    EXPECT_NE(r.out.find("\n  --format mem|mif "), std::string::npos);
+    EXPECT_EQ(r.out.rfind(kUsage, 0), 0u);
+    for (const char* option : {"--pixel FORMAT ", "--word BITS ", "--align-rows ", "--pages ",
+                               "--format mem|mif|coe "}) {
+      EXPECT_NE(r.out.find(std::string("\n  ") + option), std::string::npos) << option;
+    }
     EXPECT_FALSE(fs::exists(work_ / "out.mem"));
   }
 }

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace rastrom {
 
@@ -22,6 +23,10 @@ std::uint8_t PackPixel332(ColorTriple masked);
 // Reduces `pixelCount` 32-bit pixels (blue, green, red, unused) to their 3-3-2 bytes, one
 // byte a pixel in the same order, exactly as the COE writer reduces them.
 void ReducePixels332(const std::uint8_t* pixels, std::size_t pixelCount, std::uint8_t* out);
+
+// The four header lines of a COE file for a memory of `depth` words of `wordBits` bits,
+// each ending in CR LF; the converter's with 32 bits.
+std::string CoeHeader(std::uint64_t depth, unsigned wordBits);
 
 // Writes the COE file for 32-bit pixels (blue, green, red, unused), four pixels to a
 // 32-bit word, every line ending in CR LF. Returns 0 when written; 1 when the file cannot

@@ -1,5 +1,6 @@
 #include "mem_run.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -12,34 +13,55 @@
 #include "memory_file.h"
 #include "output_file.h"
 #include "picture_input.h"
+#include "pixel_format.h"
+#include "word_layout.h"
 
 namespace rastrom {
 
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: rastrom-mem [--word 8|16|32] [--format mem|mif] <input> <output>\n";
+    "Usage: rastrom-mem [--pixel FORMAT] [--word BITS] [--align-rows | --pages]\n"
+    "                   [--format mem|mif|coe] <input> <output>\n";
 
 constexpr const char* kHelp =
     "\n"
     "Writes a picture's memory as a .mem file (Verilog $readmemh, the vendors' memory macros,\n"
-    "Yosys) or a .mif file (Quartus). The input is a BMP, PNG or JPEG picture, reduced to\n"
-    "3-3-2 RGB as rastrom reduces it, or a COE file of 32-bit words, whose bytes are taken\n"
-    "as pixels. The kind is told by the file's content, not its name.\n"
+    "Yosys), a .mif file (Quartus) or a COE file (Xilinx). The input is a BMP, PNG or JPEG\n"
+    "picture (told by its content, not its name), or a memory file (COE, .mem, .mif) that\n"
+    "describes itself in its first comment, or a COE file of 32-bit words of four 3-3-2\n"
+    "pixels as rastrom writes it.\n"
     "\n"
     "Options (before the file names):\n"
-    "  --word 8|16|32    bits in a memory word: 1, 2 or 4 pixels, the first in the most\n"
-    "                    significant byte (default 32)\n"
-    "  --format mem|mif  the output's format (default: from the output's extension)\n"
+    "  --pixel FORMAT    the pixel format (default rgb332):\n"
+    "                      rgbXYZ  X bits of red on top, then Y of green, Z of blue\n"
+    "                              (each 1-8: rgb111, rgb332, rgb444, rgb565, rgb888)\n"
+    "                      bgrXYZ  X bits of blue on top, Y of green, Z of red (bgr233)\n"
+    "                      grayN   N bits of grey (1-8), the luma; mono is gray1\n"
+    "                    each channel keeps its top bits\n"
+    "  --word BITS       bits in a memory word, from the pixel's bits to 64: it holds\n"
+    "                    BITS / pixel bits pixels, the first in the most significant place\n"
+    "                    (default 32 for rgb332, else one pixel a word)\n"
+    "  --align-rows      every picture row starts a new word\n"
+    "  --pages           display pages (SSD1306 and other OLEDs): a word holds a column of\n"
+    "                    pixels, the top one in the lowest bits; pages of rows from the top\n"
+    "  --format mem|mif|coe  the output's format (default: from the output's extension)\n"
     "  --background RRGGBB\n"
     "                    the colour under a picture's transparent parts, in hex (default\n"
     "                    000000); a BMP file's alpha channel is used only when it is given\n"
     "  --help            print this help and exit\n"
     "\n"
-    "Example: rastrom-mem --word 16 --background FFFFFF logo.png logo.mem\n";
+    "Examples:\n"
+    "  rastrom-mem --pixel rgb444 picture.bmp picture.mem      Basys 3, Nexys A7, DE10-Lite\n"
+    "  rastrom-mem --pixel rgb565 --word 16 picture.bmp lcd.mem ST7735, ILI9341 LCDs\n"
+    "  rastrom-mem --pixel mono --word 8 --pages logo.bmp oled.mem SSD1306 OLED\n"
+    "  rastrom-mem --pixel rgb444 --background FFFFFF logo.png logo.mem\n";
 
 struct Options {
-  unsigned wordBits = 32;
+  std::optional<PixelFormat> pixel;
+  std::optional<unsigned> wordBits;
+  bool alignRows = false;
+  bool pages = false;
   std::optional<MemoryFormat> format;
   PictureOptions picture;
   std::vector<const char*> files;
@@ -64,6 +86,7 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
 std::optional<MemoryFormat> FormatNamed(std::string_view name) {
   if (EqualsIgnoringCase(name, "mem")) return MemoryFormat::kMem;
   if (EqualsIgnoringCase(name, "mif")) return MemoryFormat::kMif;
+  if (EqualsIgnoringCase(name, "coe")) return MemoryFormat::kCoe;
   return std::nullopt;
 }
 
@@ -105,7 +128,11 @@ int ParseCommandLine(int argc, const char* const* argv, Options& options) {
       options.help = true;
       return 0;
     }
-    // "--word 16" or "--word=16", and the same for --format.
+    if (arg == "--align-rows" || arg == "--pages") {
+      (arg == "--pages" ? options.pages : options.alignRows) = true;
+      continue;
+    }
+    // "--word 16" or "--word=16", and the same for --format and --pixel.
     std::string_view name = arg, value;
     bool hasValue = false;
     if (const auto equals = arg.find('='); equals != std::string_view::npos) {
@@ -113,23 +140,28 @@ int ParseCommandLine(int argc, const char* const* argv, Options& options) {
       value = arg.substr(equals + 1);
       hasValue = true;
     }
-    if (name != "--word" && name != "--format" && name != "--background") {
+    if (name != "--word" && name != "--format" && name != "--pixel" && name != "--background") {
       return UsageError("unknown option '" + std::string(arg) + "'");
     }
     if (!hasValue) {
       if (i + 1 == argc) {
         return UsageError(std::string(name) + " needs a value: " +
-                          (name == "--word"     ? "8, 16 or 32"
-                           : name == "--format" ? "mem or mif"
+                          (name == "--word"     ? "the bits of a word, 1 to 64"
+                           : name == "--pixel"  ? "a pixel format such as rgb444"
+                           : name == "--format" ? "mem, mif or coe"
                                                 : "a colour RRGGBB, such as FFFFFF"));
       }
       value = argv[++i];
     }
     if (name == "--word") {
-      if (value != "8" && value != "16" && value != "32") {
-        return UsageError("--word takes 8, 16 or 32, not '" + std::string(value) + "'");
+      unsigned bits = 0;
+      if (!ParseWordBits(value, bits)) {
+        return UsageError("--word takes the bits of a word, 1 to 64, not '" + std::string(value) + "'");
       }
-      options.wordBits = static_cast<unsigned>(std::stoul(std::string(value)));
+      options.wordBits = bits;
+    } else if (name == "--pixel") {
+      options.pixel = ParsePixelFormat(value);
+      if (!options.pixel) return UsageError(UnknownPixelFormat(value));
     } else if (name == "--background") {
       if (!ParseBackground(value, options.picture.background)) {
         return UsageError("--background takes a colour RRGGBB in hex, such as FFFFFF, not '" +
@@ -139,7 +171,7 @@ int ParseCommandLine(int argc, const char* const* argv, Options& options) {
     } else {
       options.format = FormatNamed(value);
       if (!options.format) {
-        return UsageError("--format takes mem or mif, not '" + std::string(value) + "'");
+        return UsageError("--format takes mem, mif or coe, not '" + std::string(value) + "'");
       }
     }
   }
@@ -156,11 +188,21 @@ int ParseCommandLine(int argc, const char* const* argv, Options& options) {
                           ? "an output file is needed after the input"
                           : "too many file names: an input and an output are needed");
   }
+  const PixelFormat format = options.pixel.value_or(kRgb332);
+  const unsigned bits = options.wordBits.value_or(DefaultWordBits(format));
+  if (bits < PixelBits(format)) {
+    return UsageError("--word " + std::to_string(bits) + " is narrower than a " +
+                      PixelFormatName(format) + " pixel of " + std::to_string(PixelBits(format)) +
+                      " bits");
+  }
+  if (options.alignRows && options.pages) {
+    return UsageError("--align-rows and --pages cannot go together");
+  }
   if (!options.format) {
     options.format = FormatOfPath(options.files[1]);
     if (!options.format) {
       return UsageError("cannot tell the format of '" + std::string(options.files[1]) +
-                        "': name it .mem or .mif, or give --format mem|mif");
+                        "': name it .mem, .mif or .coe, or give --format mem|mif|coe");
     }
   }
   return 0;
@@ -169,6 +211,92 @@ int ParseCommandLine(int argc, const char* const* argv, Options& options) {
 int Failure(const std::string& message) {
   std::fprintf(stderr, "rastrom-mem: %s\n", message.c_str());
   return 1;
+}
+
+// Where the pixels come from: a picture's rows, or the words of a memory file shown again.
+struct Source {
+  std::uint64_t width = 0, height = 0;  // a memory of unknown size is one row of its pixels
+  bool sized = true;
+  std::vector<std::uint64_t> words;  // a memory file's
+  MemoryPicture memory;
+};
+
+int Convert(const Options& options, const WordLayout& layout, const PictureInput& input,
+            Source& source) {
+  const char* inputPath = options.files[0];
+  const char* outputPath = options.files[1];
+
+  MemoryDescription description;
+  description.source = std::string(BaseName(inputPath));
+  if (source.sized) {
+    description.width = source.width;
+    description.height = source.height;
+  }
+  description.pixelCount = source.width * source.height;
+  description.layout = layout;
+  description.depth = WordCount(layout, source.width, source.height);
+  // The converter's own layout in a COE file stays byte for byte the converter's file.
+  const bool convertersCoe = *options.format == MemoryFormat::kCoe &&
+                             layout == WordLayout{kRgb332, 32, false, false};
+  const WordFile file{*options.format, layout.wordBits, description.depth,
+                      convertersCoe ? std::string() : DescriptionText(description)};
+
+  OutputFile output;
+  if (const int error = output.Open(outputPath); error != 0) {
+    return Failure(std::string(outputPath) + ": cannot be written (" + std::strerror(error) + ")");
+  }
+  output.Reserve(static_cast<std::int64_t>(WordFileSize(file)));
+  WordFileWriter writer(file, [&](std::string_view text) { return output.Write(text.data(), text.size()); });
+  WordPacker packer(layout, source.width, [&](std::span<const std::uint64_t> words) { return writer.Put(words); });
+  TopBitsReducer reducer(layout.format);
+  // A memory of unknown size is one long row of pixels in sequence; it is handed over in
+  // slices, which give the same words.
+  const std::uint64_t sliceWidth = source.sized ? source.width : std::min<std::uint64_t>(source.width, 4096);
+  std::vector<std::uint32_t> values(sliceWidth);
+  const std::size_t rowBytes = 4 * static_cast<std::size_t>(sliceWidth);
+
+  std::string failed;
+  bool written = true;
+  if (input.rows) {  // a picture, whatever its file format
+    // Rows strictly from the top down, as a reducer with state needs them.
+    failed = input.ReadRows(RowOrder::kTopDown, [&](std::int32_t, std::int32_t rowCount,
+                                                    std::span<const std::uint8_t> rows) {
+      for (std::int32_t r = 0; r < rowCount && written; ++r) {
+        reducer.ReduceRow(rows.subspan(r * rowBytes, rowBytes), values);
+        written = packer.PutRow(values);
+      }
+      return written;
+    });
+  } else if (source.sized) {
+    std::vector<std::uint8_t> row(rowBytes);
+    for (std::uint64_t y = 0; y < source.height && written; ++y) {
+      ShowRow(source.memory.layout, source.width, source.words, y, row);
+      reducer.ReduceRow(row, values);
+      written = packer.PutRow(values);
+    }
+  } else {
+    for (std::uint64_t first = 0; first < source.width && written; first += sliceWidth) {
+      const std::size_t n = static_cast<std::size_t>(std::min(sliceWidth, source.width - first));
+      std::vector<std::uint8_t> slice(4 * n);
+      for (std::size_t i = 0; i < n; ++i) {
+        const Rgb8 c = ShowPixel(source.memory.layout.format,
+                                 PixelAt(source.memory.layout, source.width, source.words, first + i, 0));
+        slice[4 * i] = c.blue;
+        slice[4 * i + 1] = c.green;
+        slice[4 * i + 2] = c.red;
+      }
+      reducer.ReduceRow(slice, std::span(values).first(n));
+      written = packer.PutRow(std::span<const std::uint32_t>(values).first(n));
+    }
+  }
+  if (!failed.empty()) return Failure(std::string(inputPath) + ": " + failed);
+  written = written && packer.Finish() && writer.Finish();
+  // Writing stops only at a failed write, which Commit reports; an unfinished output is
+  // discarded when `output` goes out of scope.
+  if (const int error = written || output.error() != 0 ? output.Commit() : EIO; error != 0) {
+    return Failure(std::string(outputPath) + ": cannot be written (" + std::strerror(error) + ")");
+  }
+  return 0;
 }
 
 int WriteMemoryFile(const Options& options) {
@@ -185,33 +313,52 @@ int WriteMemoryFile(const Options& options) {
       !failed.empty()) {
     return Failure(failed);
   }
-  std::vector<std::uint8_t> pixels;
-  if (const std::string failed = ReadPixels332(inputPath, picture, pixels); !failed.empty()) {
-    return Failure(failed);
-  }
-  if (pixels.empty()) return Failure(std::string(inputPath) + ": holds no pixels");
+  WordLayout layout;
+  layout.format = options.pixel.value_or(kRgb332);
+  layout.wordBits = options.wordBits.value_or(DefaultWordBits(layout.format));
+  layout.alignRows = options.alignRows;
+  layout.pages = options.pages;
 
-  MemoryFileLayout layout;
-  layout.format = *options.format;
-  layout.wordBits = options.wordBits;
-  layout.source = BaseName(inputPath);
-  layout.width = picture.width;
-  layout.height = picture.height;
-
-  OutputFile output;
-  if (const int error = output.Open(outputPath); error != 0) {
-    return Failure(std::string(outputPath) + ": cannot be written (" + std::strerror(error) + ")");
+  Source source;
+  if (picture.rows) {
+    source.width = static_cast<std::uint64_t>(picture.width);
+    source.height = static_cast<std::uint64_t>(picture.height);
+  } else {
+    if (picture.kind == PictureInput::Kind::kCoe) {
+      source.words.assign(picture.words.begin(), picture.words.end());
+    } else {
+      source.words = std::move(picture.memoryWords);
+    }
+    source.memory = DescribedPicture(picture.description, picture.statedWordBits, source.words.size());
+    const unsigned bits = source.memory.layout.wordBits;
+    for (std::size_t i = 0; i < source.words.size() && bits < 64; ++i) {
+      if (source.words[i] >> bits != 0) {
+        return Failure(std::string(inputPath) + ": the word at address " + std::to_string(i) +
+                       " does not fit in " + std::to_string(bits) + " bits");
+      }
+    }
+    // The description is the file's word, not a fact: its size must be what the words fill.
+    if (source.memory.width > 0) {
+      const std::uint64_t needed = WordCount(source.memory.layout, source.memory.width, source.memory.height);
+      if (needed != source.words.size()) {
+        return Failure(std::string(inputPath) + ": its first comment describes " +
+                       std::to_string(source.memory.width) + " x " + std::to_string(source.memory.height) +
+                       " pixels in " + std::to_string(needed) + " words, but it holds " +
+                       std::to_string(source.words.size()));
+      }
+    }
+    source.sized = source.memory.width > 0;
+    source.width = source.sized ? source.memory.width : source.memory.pixelCount;
+    source.height = source.sized ? source.memory.height : 1;
+    if (!source.sized && (layout.alignRows || layout.pages)) {
+      return UsageError(std::string(layout.pages ? "--pages" : "--align-rows") +
+                        " needs the picture's size, and " + inputPath + " does not give it");
+    }
   }
-  output.Reserve(static_cast<std::int64_t>(MemoryFileSize(layout, pixels.size())));
-  const bool formatted = FormatMemoryFile(layout, pixels, [&](std::string_view text) {
-    return output.Write(text.data(), text.size());
-  });
-  // Formatting stops only at a failed write (the width has been checked), which Commit
-  // reports; an unfinished output is discarded when `output` goes out of scope.
-  if (const int error = formatted || output.error() != 0 ? output.Commit() : EIO; error != 0) {
-    return Failure(std::string(outputPath) + ": cannot be written (" + std::strerror(error) + ")");
+  if (source.width == 0 || source.height == 0) {
+    return Failure(std::string(inputPath) + ": holds no pixels");
   }
-  return 0;
+  return Convert(options, layout, picture, source);
 }
 
 }  // namespace

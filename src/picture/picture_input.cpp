@@ -261,9 +261,31 @@ std::string DecodePicture(const char* path, PictureInput::Kind kind,
 }
 
 std::string ReadCoeFile(const char* path, std::vector<std::uint8_t>& text, PictureInput& input) {
+  if (const std::optional<MemoryFormat> format = SniffMemoryText(text)) {
+    MemoryText memory;
+    const std::string failed = ReadMemoryText(text, *format, memory);
+    std::vector<std::uint8_t>().swap(text);
+    if (!failed.empty()) return Named(path, failed);
+    input.kind = *format == MemoryFormat::kMif ? PictureInput::Kind::kMif : PictureInput::Kind::kMem;
+    input.memoryWords = std::move(memory.words);
+    input.statedWordBits = memory.statedBits;
+    input.description = std::move(memory.description);
+    return {};
+  }
   CoeContents contents = ReadCoe(text);
-  std::vector<std::uint8_t>().swap(text);  // the text is no longer needed
   if (!contents.error.empty()) return Named(path, contents.error);
+  input.description = CoeDescription(text);
+  if (input.description) {
+    const unsigned bits = input.description->layout.wordBits;
+    input.statedWordBits = bits;
+    for (std::size_t i = 0; i < contents.words.size() && bits < 32; ++i) {
+      if (contents.words[i] >> bits != 0) {
+        return Named(path, "line " + std::to_string(CoeWordLine(text, i)) + ": the word " +
+                               std::to_string(i) + " does not fit in " + std::to_string(bits) + " bits");
+      }
+    }
+  }
+  std::vector<std::uint8_t>().swap(text);  // the text is no longer needed
   input.kind = PictureInput::Kind::kCoe;
   input.width = 0;
   input.height = 0;
@@ -365,6 +387,8 @@ const char* KindName(PictureInput::Kind kind) {
     case PictureInput::Kind::kPng: return "PNG picture";
     case PictureInput::Kind::kJpeg: return "JPEG picture";
     case PictureInput::Kind::kCoe: return "COE file";
+    case PictureInput::Kind::kMem: return ".mem file";
+    case PictureInput::Kind::kMif: return ".mif file";
   }
   return "file";
 }

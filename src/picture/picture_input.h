@@ -1,16 +1,20 @@
 // The input of the programs that show or re-wrap a picture's memory: a picture (a BMP, PNG
-// or JPEG file) whose pixels are handed out in bands of rows, or a COE file of 32-bit words.
-// This is the one place that tells the kinds of file apart, by their content.
+// or JPEG file) whose pixels are handed out in bands of rows, a COE file of 32-bit words,
+// or a .mem or .mif memory file of words up to 64 bits. This is the one place that tells
+// the kinds of file apart, by their content.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "memory_file.h"
 
 namespace rastrom {
 
@@ -36,12 +40,16 @@ class RowSource {
 };
 
 struct PictureInput {
-  enum class Kind { kBmp, kPng, kJpeg, kCoe };
+  enum class Kind { kBmp, kPng, kJpeg, kCoe, kMem, kMif };
   Kind kind = Kind::kBmp;
   std::int32_t width = 0;   // a picture's size; 0 for a COE file
   std::int32_t height = 0;
   std::shared_ptr<const RowSource> rows;  // a picture's pixels; null for a COE file
   std::vector<std::uint32_t> words;       // a COE file's words in order; empty for a picture
+  std::vector<std::uint64_t> memoryWords;  // a .mem or .mif file's words in address order
+  unsigned statedWordBits = 0;  // a memory file's word width as it states it; 0 when it does not
+  // What a memory file (COE, .mem, .mif) says it holds, when its first comment says so.
+  std::optional<MemoryDescription> description;
 
   // The picture's rows, as RowSource::ReadRows hands them out. A COE file has none.
   std::string ReadRows(RowOrder order, const RowSink& sink) const {
@@ -62,13 +70,14 @@ struct PictureOptions {
 // before them) into 0xRRGGBB. Returns false, leaving `colour` alone, for anything else.
 bool ParseBackground(std::string_view text, std::uint32_t& colour);
 
-// "BMP file", "PNG picture", "JPEG picture" or "COE file".
+// "BMP file", "PNG picture", "JPEG picture", "COE file", ".mem file" or ".mif file".
 const char* KindName(PictureInput::Kind kind);
 
 // Reads `path` as the kind its first bytes say: a BMP ("BM"), PNG or JPEG picture, or else,
-// when it is text, a COE file; other known kinds of picture (GIF, TIFF, WebP, ...) are
-// refused by name. Returns an empty string, or a one-line reason for refusing it that
-// names the file; `input` is changed only on success.
+// when it is text, a .mem or .mif file (by its first word or comment) or a COE file; other
+// known kinds of picture (GIF, TIFF, WebP, ...) are refused by name. The words of a memory
+// file that describes itself must fit the width it states. Returns an empty string, or a
+// one-line reason for refusing it that names the file; `input` is changed only on success.
 std::string ReadPictureInput(const char* path, const PictureOptions& options,
                              PictureInput& input);
 std::string ReadPictureInput(const char* path, PictureInput& input);

@@ -4,7 +4,9 @@
 #   - under Icarus Verilog the testbench scans the whole sample out of the ROM, and the
 #     picture it writes equals the 3-3-2 reduction of the sample pixel for pixel, each channel
 #     widened by repeating its bits (the reduction taken from the COE file rastrom writes);
-#   - Yosys synthesizes the ROM for an iCE40 and puts the picture in block memory.
+#   - Yosys synthesizes the ROM for an iCE40 and puts the picture in block memory;
+#   - the same for the 12-bit VGA example (vga444.v, one rgb444 pixel a word): its frame
+#     under Icarus shows the sample reduced to 4 bits a channel, with VGA timing.
 #
 # Usage: tests/hdl/check_example.sh [<build dir>]     (default: build)
 set -euo pipefail
@@ -65,6 +67,42 @@ if [[ ${rams:-0} -ge 4 ]]; then
   echo "check_example: Yosys maps the ROM to $rams SB_RAM40_4K block RAMs"
 else
   fail "Yosys did not put the ROM in block RAM: $(grep -c . "$work/stat.txt" 2>/dev/null) lines of stat"
+fi
+
+# The 12-bit VGA example: examples/hdl/sample444.mem is current, and the testbench's frame
+# shows the sample's pixels each reduced to 4 bits a channel (the top 4 bits of each byte
+# of the 24-bit BMP, read here straight from the file), black elsewhere, with VGA timing.
+"$build/rastrom-mem" --pixel rgb444 "$work/sample.bmp" "$work/sample444.mem"
+cmp -s "$work/sample444.mem" "$example/sample444.mem" ||
+  fail "examples/hdl/sample444.mem is not what rastrom-mem --pixel rgb444 writes for examples/sample.bmp"
+od -An -v -tu1 -j54 "$work/sample.bmp" | awk -v width=$width -v height=$height '
+  { for (i = 1; i <= NF; i++) byte[n++] = $i }
+  END {
+    stride = int((width * 3 + 3) / 4) * 4
+    for (y = 0; y < height; y++)
+      for (x = 0; x < width; x++) {
+        at = (height - 1 - y) * stride + 3 * x
+        printf "%x%x%x\n", int(byte[at + 2] / 16), int(byte[at + 1] / 16), int(byte[at] / 16)
+      }
+  }' >"$work/expected444.txt"
+iverilog -g2005 -Wall -o "$work/vga444_tb" "$example/vga444.v" "$example/vga444_tb.v" \
+  >"$work/iverilog444.log" 2>&1 || fail "iverilog (vga444): $(head -n 5 "$work/iverilog444.log")"
+[[ -s $work/iverilog444.log ]] && fail "iverilog warns (vga444): $(head -n 5 "$work/iverilog444.log")"
+(cd "$work" && vvp -n vga444_tb +pixels=seen444.txt >vvp444.log 2>&1) || fail "vvp (vga444): $(head -n 5 "$work/vvp444.log")"
+if ! grep -q '^vga444_tb: 525 lines of 800 clocks' "$work/vvp444.log" || grep -qi 'warning' "$work/vvp444.log"; then
+  fail "vga444_tb: $(head -n 5 "$work/vvp444.log")"
+elif cmp -s "$work/expected444.txt" "$work/seen444.txt"; then
+  echo "check_example: the 12-bit VGA port showed all $((width * height)) pixels of the sample in rgb444, black around them, 525 lines of 800 clocks"
+else
+  fail "the VGA testbench's picture differs: $(diff "$work/expected444.txt" "$work/seen444.txt" | head -n 5)"
+fi
+(cd "$work" && yosys -q -p "read_verilog $example/vga444.v; synth_ice40 -top vga444; tee -q -o stat444.txt stat" \
+  >yosys444.log 2>&1) || fail "yosys (vga444): $(tail -n 5 "$work/yosys444.log")"
+rams=$(awk '$1 == "SB_RAM40_4K" { print $2 }' "$work/stat444.txt" 2>/dev/null)
+if [[ ${rams:-0} -ge 6 ]]; then
+  echo "check_example: Yosys maps the 12-bit ROM to $rams SB_RAM40_4K block RAMs"
+else
+  fail "Yosys did not put the 12-bit ROM in block RAM"
 fi
 
 elapsed=$((($(date +%s%N) - started) / 1000000))

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Reads the memory files that rastrom-mem writes with the tools of the flows they serve and
-# checks that each tool sees the intended words:
+# checks that each tool sees the intended words (then the same for .mem files of every
+# pixel format family at word widths from 1 to 64 bits, against the file's own words):
 #   - Icarus Verilog: $readmemh of each .mem into a memory of exactly the right width and
 #     depth (Icarus warns when a file holds fewer or more words), every word printed;
 #   - Yosys: the initial value of the memory it infers from a ROM initialised by each .mem;
@@ -87,12 +88,47 @@ for picture in "${pictures[@]}"; do
       done
       ((ok)) || continue
       cases+=("$id:$input:$width:$depth")
-      echo "  read_mem #(.WIDTH($width), .DEPTH($depth), .FILE(\"$out.mem\"), .ID($id)) case$id();" >>"$icarus"
+      echo "  read_mem #(.WIDTH($width), .DEPTH($depth), .FILE(\"$out.mem\"), .ID(\"$id\")) case$id();" >>"$icarus"
       printf 'module top(input clk, input [31:0] address, output [%d:0] data);\n  rom #(.WIDTH(%d), .DEPTH(%d), .FILE("%s")) memory(.clk(clk), .address(address), .data(data));\nendmodule\n' \
         $((width - 1)) "$width" "$depth" "$out.mem" >"$out.top.v"
       printf 'design -reset\nread_verilog -defer %s %s\nhierarchy -top top\nproc\nmemory_collect\nwrite_json %s\n' \
         "$here/rom.v" "$out.top.v" "$out.json" >>"$yosys_script"
     done
+  done
+done
+
+# 2b. Every pixel format family at word widths from 1 to 64 bits, rows aligned and display
+# pages: the depth and width come from the file's own description, and the intended words
+# are the file's own lines, so Icarus must read each word of each width back exactly.
+format_cases=()
+for picture in p9x7:9x7 p257x3:257x3 sample:62x32; do
+  name=${picture%%:*}
+  for layout in "mono 1" "rgb111 3" "rgb444 12" "rgb444 16 --align-rows" "rgb565 16" "rgb888 24" \
+                "rgb888 64" "gray4 8 --pages" "mono 8 --pages" "bgr233 8" "gray2 7 --align-rows" "mono 64"; do
+    read -r pixel bits extra <<<"$layout"
+    id=f${#format_cases[@]}
+    out=$work/case$id
+    # shellcheck disable=SC2086
+    if ! "$build/rastrom-mem" --pixel "$pixel" --word "$bits" $extra "$work/$name.bmp" "$out.mem" >"$out.log" 2>&1 ||
+       [[ -s $out.log ]]; then
+      fail "rastrom-mem --pixel $pixel --word $bits $extra $name.bmp: $(cat "$out.log")"
+      continue
+    fi
+    depth=$(sed -n '1s/.*; depth \([0-9]*\), width \([0-9]*\).*/\1/p' "$out.mem")
+    width=$(sed -n '1s/.*; depth \([0-9]*\), width \([0-9]*\).*/\2/p' "$out.mem")
+    tail -n +2 "$out.mem" >"$out.expected"
+    if [[ $width != "$bits" || $(wc -l <"$out.expected") != "$depth" ]]; then
+      fail "$pixel at $bits bits: the description says depth $depth, width $width"
+      continue
+    fi
+    format_cases+=("$id:$name:$pixel:$bits${extra:+ $extra}:$depth")
+    echo "  read_mem #(.WIDTH($width), .DEPTH($depth), .FILE(\"$out.mem\"), .ID(\"$id\")) case$id();" >>"$icarus"
+    if ((width % 4 == 0)); then
+      printf 'module top(input clk, input [31:0] address, output [%d:0] data);\n  rom #(.WIDTH(%d), .DEPTH(%d), .FILE("%s")) memory(.clk(clk), .address(address), .data(data));\nendmodule\n' \
+        $((width - 1)) "$width" "$depth" "$out.mem" >"$out.top.v"
+      printf 'design -reset\nread_verilog -defer %s %s\nhierarchy -top top\nproc\nmemory_collect\nwrite_json %s\n' \
+        "$here/rom.v" "$out.top.v" "$out.json" >>"$yosys_script"
+    fi
   done
 done
 echo "endmodule" >>"$icarus"
@@ -101,7 +137,7 @@ echo "endmodule" >>"$icarus"
 # line (a warning about too few or too many words) is a failure.
 if iverilog -g2005 -o "$work/read_all" "$here/read_mem.v" "$icarus" >"$work/iverilog.log" 2>&1; then
   vvp -n "$work/read_all" >"$work/vvp.log" 2>&1 || fail "vvp: $(head -n 5 "$work/vvp.log")"
-  awk -v dir="$work" '$1 ~ /^[0-9]+$/ && NF == 2 { print toupper($2) > (dir "/case" $1 ".icarus"); next }
+  awk -v dir="$work" '$1 ~ /^f?[0-9]+$/ && NF == 2 { print toupper($2) > (dir "/case" $1 ".icarus"); next }
                       { print > (dir "/vvp.other") }' "$work/vvp.log"
   [[ -s $work/vvp.other ]] && fail "Icarus: $(head -n 5 "$work/vvp.other")"
 else
@@ -111,6 +147,24 @@ fi
 # 4. Yosys: one run builds the ROM of every file, one design after the other.
 yosys -q -s "$yosys_script" >"$work/yosys.log" 2>&1 || true
 [[ -s $work/yosys.log ]] && fail "Yosys: $(head -n 5 "$work/yosys.log")"
+
+# The memory's INIT value that Yosys built from case $1 ($2 bits a word): one word a line.
+yosys_words_of() {
+  awk -v width="$2" '
+    /"INIT": "/ && !done {
+      s = $0; sub(/.*"INIT": "/, "", s); sub(/".*/, "", s); done = 1
+      for (i = 0; i < length(s) / width; i++) {
+        bits = substr(s, length(s) - (i + 1) * width + 1, width); word = ""
+        for (j = 1; j <= width; j += 4) {
+          nibble = substr(bits, j, 4)
+          if (nibble ~ /x/) { word = word "X"; continue }
+          v = 8 * substr(nibble, 1, 1) + 4 * substr(nibble, 2, 1) + 2 * substr(nibble, 3, 1) + substr(nibble, 4, 1)
+          word = word substr("0123456789ABCDEF", v + 1, 1)
+        }
+        print word
+      }
+    }' "$work/case$1.json"
+}
 
 # 5. Each tool's words against the intended ones.
 mem_files=0 mif_files=0 icarus_words=0 yosys_words=0 srec_words=0
@@ -127,22 +181,7 @@ for c in "${cases[@]}"; do
   mem_files=$((mem_files + 1))
 
   # The memory's INIT value: WIDTH x DEPTH bits, the last word's bits first; x for none.
-  if [[ -f $out.json ]]; then
-    awk -v width="$width" '
-      /"INIT": "/ && !done {
-        s = $0; sub(/.*"INIT": "/, "", s); sub(/".*/, "", s); done = 1
-        for (i = 0; i < length(s) / width; i++) {
-          bits = substr(s, length(s) - (i + 1) * width + 1, width); word = ""
-          for (j = 1; j <= width; j += 4) {
-            nibble = substr(bits, j, 4)
-            if (nibble ~ /x/) { word = word "X"; continue }
-            v = 8 * substr(nibble, 1, 1) + 4 * substr(nibble, 2, 1) + 2 * substr(nibble, 3, 1) + substr(nibble, 4, 1)
-            word = word substr("0123456789ABCDEF", v + 1, 1)
-          }
-          print word
-        }
-      }' "$out.json" >"$out.yosys"
-  fi
+  [[ -f $out.json ]] && yosys_words_of "$id" "$width" >"$out.yosys"
   if cmp -s "$out.expected" "$out.yosys" 2>/dev/null; then
     yosys_words=$((yosys_words + depth))
   else
@@ -168,7 +207,31 @@ for c in "${cases[@]}"; do
   mif_files=$((mif_files + 1))
 done
 
+format_words=0 format_yosys=0 tried=()
+for c in "${format_cases[@]}"; do
+  IFS=: read -r id name pixel layout depth <<<"$c"
+  out=$work/case$id
+  bits=${layout%% *}
+  what="$name.bmp as $pixel in $layout-bit words"
+  if cmp -s "$out.expected" "$out.icarus"; then
+    format_words=$((format_words + depth))
+  else
+    fail "Icarus reads the .mem of $what otherwise: $(diff "$out.expected" "$out.icarus" 2>&1 | head -n 4)"
+  fi
+  if ((bits % 4 == 0)); then
+    yosys_words_of "$id" "$bits" >"$out.yosys" 2>/dev/null || true
+    if cmp -s "$out.expected" "$out.yosys"; then
+      format_yosys=$((format_yosys + depth))
+    else
+      fail "Yosys builds the ROM of $what otherwise: $(diff "$out.expected" "$out.yosys" 2>&1 | head -n 4)"
+    fi
+  fi
+  [[ $name == sample ]] && tried+=("$pixel/$layout")
+done
+
 elapsed=$((($(date +%s%N) - started) / 1000000))
+echo "check_tools: ${#format_cases[@]} .mem files of other formats (${tried[*]}):" \
+  "Icarus read $format_words words, Yosys $format_yosys"
 echo "check_tools: $mem_files .mem files: Icarus read $icarus_words words, Yosys $yosys_words;" \
   "$mif_files .mif files: srec_cat read $srec_words words; $failures failures;" \
   "$((elapsed / 1000)).$(printf '%03d' $((elapsed % 1000))) s"

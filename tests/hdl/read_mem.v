@@ -5,13 +5,13 @@ module read_mem #(
     parameter WIDTH = 32,
     parameter DEPTH = 1,
     parameter FILE = "",
-    parameter ID = 0
+    parameter ID = "0"
 ) ();
   reg [WIDTH-1:0] mem [0:DEPTH-1];
   integer i;
 
   initial begin
     $readmemh(FILE, mem);
-    for (i = 0; i < DEPTH; i = i + 1) $display("%0d %h", ID, mem[i]);
+    for (i = 0; i < DEPTH; i = i + 1) $display("%0s %h", ID, mem[i]);
   end
 endmodule

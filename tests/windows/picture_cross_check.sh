@@ -19,8 +19,8 @@ for file in "$@"; do
   name=$(basename "$file")
   cp "$file" "$work/input"
   native_status=0 windows_status=0
-  (cd "$work" && "$native" --word 8 --background 3366CC input native.mem 2>native.err) || native_status=$?
-  (cd "$work" && "$WINE" "$exe" --word 8 --background 3366CC input windows.mem 2>windows.err) ||
+  (cd "$work" && "$native" --pixel rgb888 --background 3366CC input native.mem 2>native.err) || native_status=$?
+  (cd "$work" && "$WINE" "$exe" --pixel rgb888 --background 3366CC input windows.mem 2>windows.err) ||
     windows_status=$?
   if ((native_status != 0 && windows_status != 0)); then
     refused=$((refused + 1))

@@ -1,0 +1,202 @@
+#include "pixel_format.h"
+
+#include <algorithm>
+
+namespace rastrom {
+
+namespace {
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    if (Lower(text[i]) != prefix[i]) return false;
+  }
+  return true;
+}
+
+bool FieldDigit(char c) { return c >= '1' && c <= '8'; }
+
+std::uint8_t Digit(char c) { return static_cast<std::uint8_t>(c - '0'); }
+
+// The shift of each field of a colour format: fields[0] on top.
+unsigned FieldShift(const PixelFormat& f, int field) {
+  if (field == 0) return f.fields[1] + f.fields[2];
+  if (field == 1) return f.fields[2];
+  return 0;
+}
+
+// Which field holds red, green and blue.
+int RedField(const PixelFormat& f) { return f.kind == PixelFormat::Kind::kBgr ? 2 : 0; }
+int BlueField(const PixelFormat& f) { return f.kind == PixelFormat::Kind::kBgr ? 0 : 2; }
+
+std::uint32_t Mask(unsigned bits) { return (std::uint32_t{1} << bits) - 1; }
+
+}  // namespace
+
+std::optional<PixelFormat> ParsePixelFormat(std::string_view name) {
+  PixelFormat format;
+  if (name.size() == 4 && StartsWithIgnoringCase(name, "mono")) {
+    format.kind = PixelFormat::Kind::kGray;
+    format.fields[0] = 1;
+    format.fields[1] = format.fields[2] = 0;
+    return format;
+  }
+  if (name.size() == 5 && StartsWithIgnoringCase(name, "gray") && FieldDigit(name[4])) {
+    format.kind = PixelFormat::Kind::kGray;
+    format.fields[0] = Digit(name[4]);
+    format.fields[1] = format.fields[2] = 0;
+    return format;
+  }
+  if (name.size() != 6) return std::nullopt;
+  if (StartsWithIgnoringCase(name, "rgb")) {
+    format.kind = PixelFormat::Kind::kRgb;
+  } else if (StartsWithIgnoringCase(name, "bgr")) {
+    format.kind = PixelFormat::Kind::kBgr;
+  } else {
+    return std::nullopt;
+  }
+  for (int i = 0; i < 3; ++i) {
+    if (!FieldDigit(name[3 + i])) return std::nullopt;
+    format.fields[i] = Digit(name[3 + i]);
+  }
+  return format;
+}
+
+std::string PixelFormatName(const PixelFormat& format) {
+  if (format.kind == PixelFormat::Kind::kGray) {
+    return format.fields[0] == 1 ? "mono" : "gray" + std::to_string(format.fields[0]);
+  }
+  std::string name = format.kind == PixelFormat::Kind::kRgb ? "rgb" : "bgr";
+  for (const std::uint8_t bits : format.fields) name += static_cast<char>('0' + bits);
+  return name;
+}
+
+std::string PixelDescription(const PixelFormat& format) {
+  if (format.kind == PixelFormat::Kind::kGray) {
+    return std::to_string(format.fields[0]) + "-bit grey";
+  }
+  std::string text;
+  for (int i = 0; i < 3; ++i) {
+    if (i > 0) text += '-';
+    text += static_cast<char>('0' + format.fields[i]);
+  }
+  return text + (format.kind == PixelFormat::Kind::kRgb ? " RGB" : " BGR");
+}
+
+std::optional<PixelFormat> ParsePixelDescription(std::string_view text) {
+  PixelFormat format;
+  if (text.size() == 10 && FieldDigit(text[0]) && text.substr(1) == "-bit grey") {
+    format.kind = PixelFormat::Kind::kGray;
+    format.fields[0] = Digit(text[0]);
+    format.fields[1] = format.fields[2] = 0;
+    return format;
+  }
+  if (text.size() != 9 || text[1] != '-' || text[3] != '-' || text[5] != ' ') return std::nullopt;
+  const std::string_view order = text.substr(6);
+  if (order == "RGB") {
+    format.kind = PixelFormat::Kind::kRgb;
+  } else if (order == "BGR") {
+    format.kind = PixelFormat::Kind::kBgr;
+  } else {
+    return std::nullopt;
+  }
+  for (int i = 0; i < 3; ++i) {
+    if (!FieldDigit(text[2 * i])) return std::nullopt;
+    format.fields[i] = Digit(text[2 * i]);
+  }
+  return format;
+}
+
+bool IsGray(const PixelFormat& format) { return format.kind == PixelFormat::Kind::kGray; }
+
+unsigned PixelBits(const PixelFormat& format) {
+  return IsGray(format) ? format.fields[0]
+                        : unsigned{format.fields[0]} + format.fields[1] + format.fields[2];
+}
+
+unsigned RedBits(const PixelFormat& format) {
+  return IsGray(format) ? format.fields[0] : format.fields[RedField(format)];
+}
+unsigned GreenBits(const PixelFormat& format) {
+  return IsGray(format) ? format.fields[0] : format.fields[1];
+}
+unsigned BlueBits(const PixelFormat& format) {
+  return IsGray(format) ? format.fields[0] : format.fields[BlueField(format)];
+}
+
+std::uint32_t PackCodes(const PixelFormat& format, unsigned red, unsigned green, unsigned blue) {
+  if (IsGray(format)) {
+    // Grey codes of three channels: the luma of the widened codes, reduced again.
+    const unsigned n = format.fields[0];
+    return PackGray(format, Luma(WidenCode(red, n), WidenCode(green, n), WidenCode(blue, n)) >> (8 - n));
+  }
+  const int r = RedField(format), b = BlueField(format);
+  return (red & Mask(format.fields[r])) << FieldShift(format, r) |
+         (green & Mask(format.fields[1])) << FieldShift(format, 1) |
+         (blue & Mask(format.fields[b])) << FieldShift(format, b);
+}
+
+std::uint32_t PackGray(const PixelFormat& format, unsigned grey) {
+  return grey & Mask(IsGray(format) ? format.fields[0] : 8);
+}
+
+std::uint8_t Luma(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
+  return static_cast<std::uint8_t>((19595u * red + 38470u * green + 7471u * blue + 32768u) >> 16);
+}
+
+std::uint8_t WidenCode(unsigned code, unsigned bits) {
+  code &= Mask(bits);
+  unsigned wide = 0;
+  // Lay copies of the code from the top bit down; the last one is cut off at bit 0.
+  for (int shift = 8 - static_cast<int>(bits); shift > -static_cast<int>(bits); shift -= static_cast<int>(bits)) {
+    wide |= shift >= 0 ? code << shift : code >> -shift;
+  }
+  return static_cast<std::uint8_t>(wide);
+}
+
+Rgb8 ShowPixel(const PixelFormat& format, std::uint32_t value) {
+  if (IsGray(format)) {
+    const std::uint8_t grey = WidenCode(value, format.fields[0]);
+    return {grey, grey, grey};
+  }
+  const int r = RedField(format), b = BlueField(format);
+  auto field = [&](int i) {
+    return WidenCode((value >> FieldShift(format, i)) & Mask(format.fields[i]), format.fields[i]);
+  };
+  return {field(r), field(1), field(b)};
+}
+
+std::uint32_t ReduceTopBits(const PixelFormat& format, std::uint8_t red, std::uint8_t green,
+                            std::uint8_t blue) {
+  if (IsGray(format)) return PackGray(format, Luma(red, green, blue) >> (8 - format.fields[0]));
+  return PackCodes(format, red >> (8 - RedBits(format)), green >> (8 - GreenBits(format)),
+                   blue >> (8 - BlueBits(format)));
+}
+
+TopBitsReducer::TopBitsReducer(const PixelFormat& format) : format_(format) {
+  for (unsigned c = 0; c < 256; ++c) {
+    const auto v = static_cast<std::uint8_t>(c);
+    if (IsGray(format)) {
+      red_[c] = green_[c] = blue_[c] = PackGray(format, c >> (8 - format.fields[0]));
+    } else {
+      red_[c] = ReduceTopBits(format, v, 0, 0);
+      green_[c] = ReduceTopBits(format, 0, v, 0);
+      blue_[c] = ReduceTopBits(format, 0, 0, v);
+    }
+  }
+}
+
+void TopBitsReducer::ReduceRow(std::span<const std::uint8_t> bgrx, std::span<std::uint32_t> values) {
+  const std::size_t count = std::min(bgrx.size() / 4, values.size());
+  const std::uint8_t* p = bgrx.data();
+  if (IsGray(format_)) {
+    // The table maps a luma to its value.
+    for (std::size_t i = 0; i < count; ++i, p += 4) values[i] = red_[Luma(p[2], p[1], p[0])];
+    return;
+  }
+  for (std::size_t i = 0; i < count; ++i, p += 4) values[i] = red_[p[2]] | green_[p[1]] | blue_[p[0]];
+}
+
+}  // namespace rastrom

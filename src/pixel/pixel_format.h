@@ -1,0 +1,100 @@
+// Pixel formats of the displays a memory feeds: how a colour becomes a pixel value, how
+// pixel values are packed into memory words, and how a value is shown again.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace rastrom {
+
+// A pixel format: `rgbXYZ` (X bits of red in the top bits, then Y of green, then Z of
+// blue), `bgrXYZ` (X bits of blue on top, Y of green, Z of red) or `grayN` (`mono` is
+// `gray1`). Every field is 1 to 8 bits.
+struct PixelFormat {
+  enum class Kind { kRgb, kBgr, kGray };
+  Kind kind = Kind::kRgb;
+  // The bits of each field from the top of the pixel down; for grey only fields[0] counts.
+  std::uint8_t fields[3] = {3, 3, 2};
+
+  friend bool operator==(const PixelFormat&, const PixelFormat&) = default;
+};
+
+// The converter's format, 3-3-2 RGB.
+inline constexpr PixelFormat kRgb332{};
+
+// Reads a format's name, in any letter case: "rgb444", "bgr233", "gray4", "mono". Nothing
+// for a name that is not one ("rgb990", "rgb3", "gray9", "cmyk").
+std::optional<PixelFormat> ParsePixelFormat(std::string_view name);
+
+// The format's name as ParsePixelFormat reads it, lower case; gray1 is "mono".
+std::string PixelFormatName(const PixelFormat& format);
+
+// The format as a person reads it: "4-4-4 RGB", "2-3-3 BGR", "4-bit grey". The memory
+// files' descriptions use it; ParsePixelDescription reads it back.
+std::string PixelDescription(const PixelFormat& format);
+std::optional<PixelFormat> ParsePixelDescription(std::string_view text);
+
+// The bits of one pixel value: the sum of the fields (1 to 24).
+unsigned PixelBits(const PixelFormat& format);
+
+// The bits of each channel of a colour format (for grey, all three are the grey bits).
+unsigned RedBits(const PixelFormat& format);
+unsigned GreenBits(const PixelFormat& format);
+unsigned BlueBits(const PixelFormat& format);
+bool IsGray(const PixelFormat& format);
+
+// The pixel value of channel codes already reduced to each channel's bits, in the format's
+// bit order. Bits above a channel's width are ignored. For a grey format, use PackGray.
+std::uint32_t PackCodes(const PixelFormat& format, unsigned red, unsigned green, unsigned blue);
+
+// The pixel value of a grey code already reduced to the format's bits.
+std::uint32_t PackGray(const PixelFormat& format, unsigned grey);
+
+// The luma of 8-bit channels, as image tools compute "L" pictures:
+// (19595 R + 38470 G + 7471 B + 32768) >> 16.
+std::uint8_t Luma(std::uint8_t red, std::uint8_t green, std::uint8_t blue);
+
+// A code of `bits` bits (1 to 8) widened to 8 bits by repeating its bits from the top, so
+// that the largest code is 255 and keeping the top `bits` bits gives the code back:
+// 3-bit v becomes v<<5 | v<<2 | v>>1.
+std::uint8_t WidenCode(unsigned code, unsigned bits);
+
+// The colour a pixel value shows, each channel (or the grey) widened to 8 bits.
+struct Rgb8 {
+  std::uint8_t red, green, blue;
+};
+Rgb8 ShowPixel(const PixelFormat& format, std::uint32_t value);
+
+// The pixel value of one 8-bit colour, each channel (or the luma) reduced by keeping its
+// top bits.
+std::uint32_t ReduceTopBits(const PixelFormat& format, std::uint8_t red, std::uint8_t green,
+                            std::uint8_t blue);
+
+// Reduces rows of pixels to pixel values. A reducer may keep state from row to row (a
+// ditherer does), so it is given every row of a picture once, from the top row down.
+class RowReducer {
+ public:
+  virtual ~RowReducer() = default;
+  // `bgrx` holds a row of pixels, four bytes each (blue, green, red, unused); `values`
+  // receives one pixel value per pixel, as many as the row has pixels.
+  virtual void ReduceRow(std::span<const std::uint8_t> bgrx, std::span<std::uint32_t> values) = 0;
+};
+
+// The reduction without dithering: every channel keeps its top bits. It keeps no state,
+// so rows may come in any order.
+class TopBitsReducer final : public RowReducer {
+ public:
+  explicit TopBitsReducer(const PixelFormat& format);
+  void ReduceRow(std::span<const std::uint8_t> bgrx, std::span<std::uint32_t> values) override;
+
+ private:
+  PixelFormat format_;
+  // The value that each 8-bit channel contributes, shifted into its place (for grey, the
+  // value of each luma).
+  std::uint32_t red_[256], green_[256], blue_[256];
+};
+
+}  // namespace rastrom

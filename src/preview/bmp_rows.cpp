@@ -1,0 +1,98 @@
+#include "bmp_rows.h"
+
+#include <algorithm>
+
+namespace rastrom {
+
+namespace {
+
+constexpr std::uint64_t kFileHeaderBytes = 14;
+constexpr std::uint64_t kInfoHeaderBytes = 40;
+constexpr std::uint64_t kPaletteBytes = 256 * 4;
+constexpr std::uint64_t kMaxSide = 0x7FFFFFFF;      // width and height are signed 32-bit fields
+constexpr std::uint64_t kMaxFileBytes = 0xFFFFFFFF;  // the file size is an unsigned 32-bit field
+constexpr std::uint32_t kPixelsPerMetre = 2835;     // 72 dots per inch
+
+void Put16(std::string& out, std::uint32_t value) {
+  out += static_cast<char>(value & 0xFF);
+  out += static_cast<char>((value >> 8) & 0xFF);
+}
+
+void Put32(std::string& out, std::uint32_t value) {
+  Put16(out, value & 0xFFFF);
+  Put16(out, value >> 16);
+}
+
+std::uint64_t PixelOffset(const PixelFormat& format) {
+  return kFileHeaderBytes + kInfoHeaderBytes + (PalettedPreview(format) ? kPaletteBytes : 0);
+}
+
+}  // namespace
+
+bool PalettedPreview(const PixelFormat& format) { return PixelBits(format) <= 8; }
+
+std::uint64_t PreviewRowBytes(const PixelFormat& format, std::uint64_t width) {
+  const std::uint64_t bytes = width * (PalettedPreview(format) ? 1 : 3);
+  return (bytes + 3) / 4 * 4;
+}
+
+std::uint64_t PreviewFileSize(const PixelFormat& format, std::uint64_t width, std::uint64_t height) {
+  if (width == 0 || height == 0 || width > kMaxSide || height > kMaxSide) return 0;
+  const std::uint64_t stride = PreviewRowBytes(format, width);  // below 2^33: no overflow below
+  const std::uint64_t offset = PixelOffset(format);
+  if (height > (kMaxFileBytes - offset) / stride) return 0;
+  return offset + stride * height;
+}
+
+std::string PreviewHeader(const PixelFormat& format, std::uint64_t width, std::uint64_t height) {
+  const std::uint64_t fileBytes = PreviewFileSize(format, width, height);
+  const bool paletted = PalettedPreview(format);
+  std::string out;
+  // File header: signature, file size, two reserved words, where the rows start.
+  out += "BM";
+  Put32(out, static_cast<std::uint32_t>(fileBytes));
+  Put32(out, 0);
+  Put32(out, static_cast<std::uint32_t>(PixelOffset(format)));
+  // Info header: a positive height means the rows are stored bottom-up.
+  Put32(out, static_cast<std::uint32_t>(kInfoHeaderBytes));
+  Put32(out, static_cast<std::uint32_t>(width));
+  Put32(out, static_cast<std::uint32_t>(height));
+  Put16(out, 1);                 // planes
+  Put16(out, paletted ? 8 : 24);  // bits per pixel
+  Put32(out, 0);                 // BI_RGB: no compression
+  Put32(out, static_cast<std::uint32_t>(PreviewRowBytes(format, width) * height));
+  Put32(out, kPixelsPerMetre);
+  Put32(out, kPixelsPerMetre);
+  Put32(out, paletted ? 256 : 0);  // palette entries
+  Put32(out, 0);                   // all of them matter
+  if (paletted) {
+    const std::uint32_t values = std::uint32_t{1} << PixelBits(format);
+    for (std::uint32_t v = 0; v < 256; ++v) {
+      const Rgb8 c = v < values ? ShowPixel(format, v) : Rgb8{0, 0, 0};
+      out += static_cast<char>(c.blue);
+      out += static_cast<char>(c.green);
+      out += static_cast<char>(c.red);
+      out += '\0';
+    }
+  }
+  return out;
+}
+
+void PreviewRow(const PixelFormat& format, std::span<const std::uint32_t> values,
+                std::span<std::uint8_t> row) {
+  std::fill(row.begin(), row.end(), std::uint8_t{0});
+  if (PalettedPreview(format)) {
+    for (std::size_t x = 0; x < values.size() && x < row.size(); ++x) {
+      row[x] = static_cast<std::uint8_t>(values[x]);
+    }
+    return;
+  }
+  for (std::size_t x = 0; x < values.size() && 3 * x + 2 < row.size(); ++x) {
+    const Rgb8 c = ShowPixel(format, values[x]);
+    row[3 * x] = c.blue;
+    row[3 * x + 1] = c.green;
+    row[3 * x + 2] = c.red;
+  }
+}
+
+}  // namespace rastrom
