@@ -1,7 +1,7 @@
 // Fuzz target over the picture input: the whole input is a file of any kind (BMP, PNG,
-// JPEG, COE, or a refused one), read as the companion programs read it. The last byte
-// chooses the background and whether a BMP file's alpha is used, and whether a PNG file's
-// chunk CRCs are put right first, so that mutations reach past the checksums.
+// JPEG, COE, .mem, .mif, or a refused one), read as the companion programs read it. The
+// last byte chooses the background and whether a BMP file's alpha is used, and whether a
+// PNG file's chunk CRCs are put right first, so that mutations reach past the checksums.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -81,7 +81,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(input.width == -7);  // a refusal leaves the input alone
     return 0;
   }
-  if (input.kind == PictureInput::Kind::kCoe) {
+  const bool memory = input.kind == PictureInput::Kind::kCoe ||
+                      input.kind == PictureInput::Kind::kMem ||
+                      input.kind == PictureInput::Kind::kMif;
+  if (memory) {
     FUZZ_CHECK(!input.rows && input.width == 0 && input.height == 0);
     return 0;
   }
