@@ -356,6 +356,14 @@ int main(int argc, char** argv) {
   put("ok-png-rgb-key.png", PngBuilder(2, 1, 16, kPngRgb).Chunk("tRNS", {0, 1, 0, 2, 0, 3})
                                 .Rows(16, {{1, 2, 3, 4, 5, 6}}).Build());
 
+  // Memory texts that describe themselves, as rastrom-mem writes them.
+  const auto text = [](const std::string& t) { return Bytes(t.begin(), t.end()); };
+  put("ok-rgb444.mem", text("// tiny.bmp: 3 x 2 pixels of 4-4-4 RGB, 1 to a word; depth 6, width 12\n"
+                            "F00\n0F0\n00F\nFFF\n000\nF00\n"));
+  put("ok-rgb565.mif", text("-- tiny.bmp: 2 x 1 pixels of 5-6-5 RGB, 1 to a word; depth 2, width 16\n"
+                            "WIDTH=16;\nDEPTH=2;\nADDRESS_RADIX=HEX;\nDATA_RADIX=HEX;\n"
+                            "CONTENT BEGIN\n0 : F800;\n1 : 07E0;\nEND;\n"));
+
   std::printf("wrote %d seed files to %s\n", count, dir.c_str());
   return 0;
 }
