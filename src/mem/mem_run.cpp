@@ -29,9 +29,10 @@ constexpr const char* kUsage =
 constexpr const char* kHelp =
     "\n"
     "Writes a picture's memory as a .mem file (Verilog $readmemh, the vendors' memory macros,\n"
-    "Yosys), a .mif file (Quartus) or a COE file (Xilinx). The input is a BMP file, or a\n"
-    "memory file (COE, .mem, .mif) that describes itself in its first comment, or a COE\n"
-    "file of 32-bit words of four 3-3-2 pixels as rastrom writes it.\n"
+    "Yosys), a .mif file (Quartus) or a COE file (Xilinx). The input is a BMP, PNG or JPEG\n"
+    "picture (told by its content, not its name), or a memory file (COE, .mem, .mif) that\n"
+    "describes itself in its first comment, or a COE file of 32-bit words of four 3-3-2\n"
+    "pixels as rastrom writes it.\n"
     "\n"
     "Options (before the file names):\n"
     "  --pixel FORMAT    the pixel format (default rgb332):\n"
@@ -53,13 +54,17 @@ constexpr const char* kHelp =
     "  --pages           display pages (SSD1306 and other OLEDs): a word holds a column of\n"
     "                    pixels, the top one in the lowest bits; pages of rows from the top\n"
     "  --format mem|mif|coe  the output's format (default: from the output's extension)\n"
+    "  --background RRGGBB\n"
+    "                    the colour under a picture's transparent parts, in hex (default\n"
+    "                    000000); a BMP file's alpha channel is used only when it is given\n"
     "  --help            print this help and exit\n"
     "\n"
     "Examples:\n"
     "  rastrom-mem --pixel rgb444 picture.bmp picture.mem      Basys 3, Nexys A7, DE10-Lite\n"
     "  rastrom-mem --dither floyd-steinberg photo.bmp photo.mem a photo at 3-3-2\n"
     "  rastrom-mem --pixel rgb565 --word 16 picture.bmp lcd.mem ST7735, ILI9341 LCDs\n"
-    "  rastrom-mem --pixel mono --word 8 --pages logo.bmp oled.mem SSD1306 OLED\n";
+    "  rastrom-mem --pixel mono --word 8 --pages logo.bmp oled.mem SSD1306 OLED\n"
+    "  rastrom-mem --pixel rgb444 --background FFFFFF logo.png logo.mem\n";
 
 struct Options {
   std::optional<PixelFormat> pixel;
@@ -68,6 +73,7 @@ struct Options {
   bool alignRows = false;
   bool pages = false;
   std::optional<MemoryFormat> format;
+  PictureOptions picture;
   std::vector<const char*> files;
   bool help = false;
 };
@@ -144,7 +150,8 @@ int ParseCommandLine(int argc, const char* const* argv, Options& options) {
       value = arg.substr(equals + 1);
       hasValue = true;
     }
-    if (name != "--word" && name != "--format" && name != "--pixel" && name != "--dither") {
+    if (name != "--word" && name != "--format" && name != "--pixel" && name != "--dither" &&
+        name != "--background") {
       return UsageError("unknown option '" + std::string(arg) + "'");
     }
     if (!hasValue) {
@@ -153,7 +160,8 @@ int ParseCommandLine(int argc, const char* const* argv, Options& options) {
                           (name == "--word"     ? "the bits of a word, 1 to 64"
                            : name == "--pixel"  ? "a pixel format such as rgb444"
                            : name == "--dither" ? "none, floyd-steinberg or ordered"
-                                                : "mem, mif or coe"));
+                           : name == "--format" ? "mem, mif or coe"
+                                                : "a colour RRGGBB, such as FFFFFF"));
       }
       value = argv[++i];
     }
@@ -170,6 +178,12 @@ int ParseCommandLine(int argc, const char* const* argv, Options& options) {
       if (!ParseDitherMethod(value, options.dither)) {
         return UsageError("--dither takes none, floyd-steinberg or ordered, not '" + std::string(value) + "'");
       }
+    } else if (name == "--background") {
+      if (!ParseBackground(value, options.picture.background)) {
+        return UsageError("--background takes a colour RRGGBB in hex, such as FFFFFF, not '" +
+                          std::string(value) + "'");
+      }
+      options.picture.backgroundGiven = true;
     } else {
       options.format = FormatNamed(value);
       if (!options.format) {
@@ -310,7 +324,10 @@ int WriteMemoryFile(const Options& options) {
   }
 
   PictureInput picture;
-  if (const std::string failed = ReadPictureInput(inputPath, picture); !failed.empty()) {
+  PictureOptions pictureOptions = options.picture;
+  pictureOptions.program = "rastrom-mem";
+  if (const std::string failed = ReadPictureInput(inputPath, pictureOptions, picture);
+      !failed.empty()) {
     return Failure(failed);
   }
   WordLayout layout;

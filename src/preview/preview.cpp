@@ -43,7 +43,8 @@ constexpr const char* kUsage =
     "  <width>           pixels in a row; the height is what the words fill\n"
     "  <width>x<height>  the picture's size; the file must hold exactly the words it\n"
     "                    needs\n"
-    "  <bmp file>        a BMP image, shown as its pixels are reduced to the format\n"
+    "  <bmp file>        a picture: a BMP, PNG or JPEG file (told by its content), shown\n"
+    "                    as its pixels are reduced to the format\n"
     "  <output bmp>      the picture to write; written completely or not at all\n"
     "\n"
     "Options (they win over a memory file's description):\n"
@@ -57,11 +58,15 @@ constexpr const char* kUsage =
     "  --align-rows      every picture row starts a new word\n"
     "  --pages           display pages: a word holds a column of pixels, the top one in\n"
     "                    the lowest bits\n"
+    "  --background RRGGBB\n"
+    "                    the colour under a picture's transparent parts, in hex (default\n"
+    "                    000000); a BMP file's alpha channel is used only when it is given\n"
     "\n"
     "Examples: rastrom-preview logo.coe 640x480 logo-preview.bmp\n"
     "          rastrom-preview picture.mem picture-preview.bmp\n"
     "          rastrom-preview --pixel rgb444 photo.bmp photo-444.bmp\n"
     "          rastrom-preview --dither floyd-steinberg photo.bmp photo-332.bmp\n"
+    "          rastrom-preview --background FFFFFF logo.png logo-preview.bmp\n"
     "\n"
     "Exit status: 0 when the picture is written, 1 on a failure, 2 on a usage error.\n";
 
@@ -77,6 +82,7 @@ struct Options {
   std::optional<unsigned> wordBits;
   bool alignRows = false;
   bool pages = false;
+  PictureOptions picture;
 };
 
 // Reads a positive decimal number of at most 2,147,483,647 (a BMP side) from the front
@@ -296,7 +302,7 @@ int Run(int argc, const char* const* argv) {
         continue;
       }
       const std::string_view name = arg.substr(0, arg.find('='));
-      if (name != "--word" && name != "--pixel" && name != "--dither") {
+      if (name != "--word" && name != "--pixel" && name != "--dither" && name != "--background") {
         return UsageError(std::string("unknown option '") + argument + "'");
       }
       std::string_view value;
@@ -306,6 +312,14 @@ int Run(int argc, const char* const* argv) {
         value = argv[++i];
       } else {
         return UsageError(std::string(name) + " needs a value");
+      }
+      if (name == "--background") {
+        if (!ParseBackground(value, options.picture.background)) {
+          return UsageError("--background takes a colour RRGGBB in hex, such as FFFFFF, not '" +
+                            std::string(value) + "'");
+        }
+        options.picture.backgroundGiven = true;
+        continue;
       }
       if (const int status = ReadOption(name, value, options); status != 0) return status;
     } else {
@@ -334,11 +348,14 @@ int Run(int argc, const char* const* argv) {
   }
 
   PictureInput input;
-  if (std::string failed = ReadPictureInput(source, input); !failed.empty()) return Fail(failed);
+  options.picture.program = kProgram;
+  if (std::string failed = ReadPictureInput(source, options.picture, input); !failed.empty()) {
+    return Fail(failed);
+  }
   if (input.rows) {  // a picture, shown in the pixel format
     if (operands.size() == 3) {
-      return UsageError(std::string(source) +
-                        " is a BMP file and its size comes from the image; give no size");
+      return UsageError(std::string(source) + " is a " + KindName(input.kind) +
+                        " and its size comes from the image; give no size");
     }
     return PreviewPicture(source, output, input, options);
   }
