@@ -15,9 +15,9 @@
 # the programs are on PATH. The commands of one code block run as typed into one shell: a
 # `cd` holds for the next command of the block; each block starts at the top of the folder.
 # Three kinds are told apart:
-#   build    commands that start with "cmake -S": run only with --build, in the source tree
-#            itself, in order (.ci/run runs them so: the first build, the test command, the
-#            sanitizer build);
+#   build    commands that start with "cmake -S": .ci/run runs them as its own lines (the
+#            first build, the test command, the sanitizer build); --build checks that each
+#            stands there word for word;
 #   system   commands that install or package (sudo, apt-get, dpkg, cpack): run only with
 #            --all, where `sudo` is dropped when already root (CI);
 #   others   run always; one whose program is not installed (iverilog, ...) is skipped,
@@ -90,13 +90,19 @@ program_of() {
 }
 
 if [[ $mode == build ]]; then
-  cd "$root" || exit 2
+  # The build commands are .ci/run's own lines: each must stand there as a line of its own,
+  # word for word, so that CI runs exactly what the README shows.
+  missing=0
   for i in "${!commands[@]}"; do
     [[ $(kind_of "${commands[i]}") == build ]] || continue
-    echo "\$ ${commands[i]}"
-    bash -euo pipefail -c "${commands[i]}" || { echo "FAILED: ${commands[i]}" >&2; exit 1; }
+    if grep -Fxq -- "${commands[i]}" "$root/.ci/run"; then
+      echo "run by .ci/run: ${commands[i]}"
+    else
+      echo "FAILED: not a line of .ci/run: ${commands[i]}" >&2
+      missing=$((missing + 1))
+    fi
   done
-  exit 0
+  exit $((missing > 0))
 fi
 
 build=$(cd "${1:-$root/build}" && pwd) || exit 2
@@ -122,7 +128,7 @@ for i in "${!commands[@]}"; do
     block=${blocks[i]} here=$scratch
   fi
   kind=$(kind_of "$command")
-  [[ $kind == build ]] && continue  # run by --build
+  [[ $kind == build ]] && continue  # run by .ci/run itself, checked by --build
   if [[ $kind == system && $mode != all ]]; then
     echo "left to CI: $command"
     skipped=$((skipped + 1))
