@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "bmp_builder.h"
+#include "png_builder.h"
 
 namespace {
 
@@ -330,6 +331,38 @@ int main(int argc, char** argv) {
     b.resize(60);
     return b;
   }());
+
+  // PNG files (for the picture input's target): each colour type and depth, 3 x 2, one
+  // interlaced, one with a palette's alpha and one with a colour key.
+  const std::vector<std::vector<unsigned>> rows = {{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11},
+                                                   {11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0}};
+  const int channels[] = {1, 0, 3, 1, 2, 0, 4};
+  for (const auto& [type, depths] : std::vector<std::pair<int, std::vector<int>>>{
+           {kPngGrey, {1, 2, 4, 8, 16}}, {kPngRgb, {8, 16}}, {kPngPalette, {1, 2, 4, 8}},
+           {kPngGreyAlpha, {8, 16}}, {kPngRgba, {8, 16}}}) {
+    for (const int depth : depths) {
+      std::vector<std::vector<unsigned>> samples;
+      for (const auto& row : rows) samples.emplace_back(row.begin(), row.begin() + 3 * channels[type]);
+      PngBuilder png(3, 2, depth, type);
+      if (type == kPngPalette) png.Chunk("PLTE", PngBytes(48, 0x5A));
+      put("ok-png-type" + std::to_string(type) + "-depth" + std::to_string(depth) + ".png",
+          png.Rows(depth, samples).Build());
+    }
+  }
+  put("ok-png-interlaced.png", PngBuilder(1, 1, 8, kPngRgb, 1).Rows(8, {{1, 2, 3}}).Build());
+  put("ok-png-palette-alpha.png", PngBuilder(2, 1, 8, kPngPalette)
+                                      .Chunk("PLTE", {1, 2, 3, 4, 5, 6}).Chunk("tRNS", {0})
+                                      .Rows(8, {{0, 1}}).Build());
+  put("ok-png-rgb-key.png", PngBuilder(2, 1, 16, kPngRgb).Chunk("tRNS", {0, 1, 0, 2, 0, 3})
+                                .Rows(16, {{1, 2, 3, 4, 5, 6}}).Build());
+
+  // Memory texts that describe themselves, as rastrom-mem writes them.
+  const auto text = [](const std::string& t) { return Bytes(t.begin(), t.end()); };
+  put("ok-rgb444.mem", text("// tiny.bmp: 3 x 2 pixels of 4-4-4 RGB, 1 to a word; depth 6, width 12\n"
+                            "F00\n0F0\n00F\nFFF\n000\nF00\n"));
+  put("ok-rgb565.mif", text("-- tiny.bmp: 2 x 1 pixels of 5-6-5 RGB, 1 to a word; depth 2, width 16\n"
+                            "WIDTH=16;\nDEPTH=2;\nADDRESS_RADIX=HEX;\nDATA_RADIX=HEX;\n"
+                            "CONTENT BEGIN\n0 : F800;\n1 : 07E0;\nEND;\n"));
 
   std::printf("wrote %d seed files to %s\n", count, dir.c_str());
   return 0;

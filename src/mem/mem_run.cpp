@@ -4,12 +4,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "dither.h"
 #include "memory_file.h"
 #include "output_file.h"
 #include "picture_input.h"
@@ -27,9 +29,10 @@ constexpr const char* kUsage =
 constexpr const char* kHelp =
     "\n"
     "Writes a picture's memory as a .mem file (Verilog $readmemh, the vendors' memory macros,\n"
-    "Yosys), a .mif file (Quartus) or a COE file (Xilinx). The input is a BMP file, or a\n"
-    "memory file (COE, .mem, .mif) that describes itself in its first comment, or a COE\n"
-    "file of 32-bit words of four 3-3-2 pixels as rastrom writes it.\n"
+    "Yosys), a .mif file (Quartus) or a COE file (Xilinx). The input is a BMP, PNG or JPEG\n"
+    "picture (told by its content, not its name), or a memory file (COE, .mem, .mif) that\n"
+    "describes itself in its first comment, or a COE file of 32-bit words of four 3-3-2\n"
+    "pixels as rastrom writes it.\n"
     "\n"
     "Options (before the file names):\n"
     "  --pixel FORMAT    the pixel format (default rgb332):\n"
@@ -37,7 +40,13 @@ constexpr const char* kHelp =
     "                              (each 1-8: rgb111, rgb332, rgb444, rgb565, rgb888)\n"
     "                      bgrXYZ  X bits of blue on top, Y of green, Z of red (bgr233)\n"
     "                      grayN   N bits of grey (1-8), the luma; mono is gray1\n"
-    "                    each channel keeps its top bits\n"
+    "  --dither METHOD   how each channel (or the grey) is reduced to its bits:\n"
+    "                      none             keeps its top bits (the default)\n"
+    "                      floyd-steinberg  spreads the error over the neighbours: the\n"
+    "                                       best still picture\n"
+    "                      ordered          an 8x8 pattern of thresholds: a pixel depends\n"
+    "                                       on its own colour and place only, for pictures\n"
+    "                                       that change frame by frame\n"
     "  --word BITS       bits in a memory word, from the pixel's bits to 64: it holds\n"
     "                    BITS / pixel bits pixels, the first in the most significant place\n"
     "                    (default 32 for rgb332, else one pixel a word)\n"
@@ -45,21 +54,30 @@ constexpr const char* kHelp =
     "  --pages           display pages (SSD1306 and other OLEDs): a word holds a column of\n"
     "                    pixels, the top one in the lowest bits; pages of rows from the top\n"
     "  --format mem|mif|coe  the output's format (default: from the output's extension)\n"
+    "  --background RRGGBB\n"
+    "                    the colour under a picture's transparent parts, in hex (default\n"
+    "                    000000); a BMP file's alpha channel is used only when it is given\n"
     "  --help            print this help and exit\n"
+    "  --version         print the program's name and version and exit\n"
     "\n"
     "Examples:\n"
     "  rastrom-mem --pixel rgb444 picture.bmp picture.mem      Basys 3, Nexys A7, DE10-Lite\n"
+    "  rastrom-mem --dither floyd-steinberg photo.bmp photo.mem a photo at 3-3-2\n"
     "  rastrom-mem --pixel rgb565 --word 16 picture.bmp lcd.mem ST7735, ILI9341 LCDs\n"
-    "  rastrom-mem --pixel mono --word 8 --pages logo.bmp oled.mem SSD1306 OLED\n";
+    "  rastrom-mem --pixel mono --word 8 --pages logo.bmp oled.mem SSD1306 OLED\n"
+    "  rastrom-mem --pixel rgb444 --background FFFFFF logo.png logo.mem\n";
 
 struct Options {
   std::optional<PixelFormat> pixel;
+  DitherMethod dither = DitherMethod::kNone;
   std::optional<unsigned> wordBits;
   bool alignRows = false;
   bool pages = false;
   std::optional<MemoryFormat> format;
+  PictureOptions picture;
   std::vector<const char*> files;
   bool help = false;
+  bool version = false;
 };
 
 int UsageError(const std::string& message) {
@@ -122,6 +140,10 @@ int ParseCommandLine(int argc, const char* const* argv, Options& options) {
       options.help = true;
       return 0;
     }
+    if (arg == "--version") {
+      options.version = true;
+      return 0;
+    }
     if (arg == "--align-rows" || arg == "--pages") {
       (arg == "--pages" ? options.pages : options.alignRows) = true;
       continue;
@@ -134,15 +156,18 @@ int ParseCommandLine(int argc, const char* const* argv, Options& options) {
       value = arg.substr(equals + 1);
       hasValue = true;
     }
-    if (name != "--word" && name != "--format" && name != "--pixel") {
+    if (name != "--word" && name != "--format" && name != "--pixel" && name != "--dither" &&
+        name != "--background") {
       return UsageError("unknown option '" + std::string(arg) + "'");
     }
     if (!hasValue) {
       if (i + 1 == argc) {
         return UsageError(std::string(name) + " needs a value: " +
                           (name == "--word"     ? "the bits of a word, 1 to 64"
-                           : name == "--pixel" ? "a pixel format such as rgb444"
-                                               : "mem, mif or coe"));
+                           : name == "--pixel"  ? "a pixel format such as rgb444"
+                           : name == "--dither" ? "none, floyd-steinberg or ordered"
+                           : name == "--format" ? "mem, mif or coe"
+                                                : "a colour RRGGBB, such as FFFFFF"));
       }
       value = argv[++i];
     }
@@ -155,6 +180,16 @@ int ParseCommandLine(int argc, const char* const* argv, Options& options) {
     } else if (name == "--pixel") {
       options.pixel = ParsePixelFormat(value);
       if (!options.pixel) return UsageError(UnknownPixelFormat(value));
+    } else if (name == "--dither") {
+      if (!ParseDitherMethod(value, options.dither)) {
+        return UsageError("--dither takes none, floyd-steinberg or ordered, not '" + std::string(value) + "'");
+      }
+    } else if (name == "--background") {
+      if (!ParseBackground(value, options.picture.background)) {
+        return UsageError("--background takes a colour RRGGBB in hex, such as FFFFFF, not '" +
+                          std::string(value) + "'");
+      }
+      options.picture.backgroundGiven = true;
     } else {
       options.format = FormatNamed(value);
       if (!options.format) {
@@ -235,10 +270,11 @@ int Convert(const Options& options, const WordLayout& layout, const PictureInput
   output.Reserve(static_cast<std::int64_t>(WordFileSize(file)));
   WordFileWriter writer(file, [&](std::string_view text) { return output.Write(text.data(), text.size()); });
   WordPacker packer(layout, source.width, [&](std::span<const std::uint64_t> words) { return writer.Put(words); });
-  TopBitsReducer reducer(layout.format);
   // A memory of unknown size is one long row of pixels in sequence; it is handed over in
-  // slices, which give the same words.
+  // slices, which give the same words (a ditherer takes them as rows of a picture).
   const std::uint64_t sliceWidth = source.sized ? source.width : std::min<std::uint64_t>(source.width, 4096);
+  const std::unique_ptr<RowReducer> reducer =
+      MakeRowReducer(options.dither, layout.format, static_cast<std::size_t>(sliceWidth));
   std::vector<std::uint32_t> values(sliceWidth);
   const std::size_t rowBytes = 4 * static_cast<std::size_t>(sliceWidth);
 
@@ -249,7 +285,7 @@ int Convert(const Options& options, const WordLayout& layout, const PictureInput
     failed = input.ReadRows(RowOrder::kTopDown, [&](std::int32_t, std::int32_t rowCount,
                                                     std::span<const std::uint8_t> rows) {
       for (std::int32_t r = 0; r < rowCount && written; ++r) {
-        reducer.ReduceRow(rows.subspan(r * rowBytes, rowBytes), values);
+        reducer->ReduceRow(rows.subspan(r * rowBytes, rowBytes), values);
         written = packer.PutRow(values);
       }
       return written;
@@ -258,7 +294,7 @@ int Convert(const Options& options, const WordLayout& layout, const PictureInput
     std::vector<std::uint8_t> row(rowBytes);
     for (std::uint64_t y = 0; y < source.height && written; ++y) {
       ShowRow(source.memory.layout, source.width, source.words, y, row);
-      reducer.ReduceRow(row, values);
+      reducer->ReduceRow(row, values);
       written = packer.PutRow(values);
     }
   } else {
@@ -272,7 +308,7 @@ int Convert(const Options& options, const WordLayout& layout, const PictureInput
         slice[4 * i + 1] = c.green;
         slice[4 * i + 2] = c.red;
       }
-      reducer.ReduceRow(slice, std::span(values).first(n));
+      reducer->ReduceRow(slice, std::span(values).first(n));
       written = packer.PutRow(std::span<const std::uint32_t>(values).first(n));
     }
   }
@@ -294,7 +330,10 @@ int WriteMemoryFile(const Options& options) {
   }
 
   PictureInput picture;
-  if (const std::string failed = ReadPictureInput(inputPath, picture); !failed.empty()) {
+  PictureOptions pictureOptions = options.picture;
+  pictureOptions.program = "rastrom-mem";
+  if (const std::string failed = ReadPictureInput(inputPath, pictureOptions, picture);
+      !failed.empty()) {
     return Failure(failed);
   }
   WordLayout layout;
@@ -354,6 +393,10 @@ int RunMemoryFileProgram(int argc, const char* const* argv) {
   if (options.help) {
     std::fputs(kUsage, stdout);
     std::fputs(kHelp, stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  }
+  if (options.version) {
+    std::printf("rastrom-mem %s\n", RASTROM_VERSION);
     return std::fflush(stdout) == 0 ? 0 : 1;
   }
   try {

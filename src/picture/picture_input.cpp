@@ -8,11 +8,14 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string_view>
 #include <utility>
 
+#include "bmp_decode.h"
 #include "coe_reader.h"
 #include "coe_writer.h"
 #include "loader.h"
+#include "picture_decode.h"
 
 #ifdef _WIN32
 #define RASTROM_FILENO _fileno
@@ -28,9 +31,10 @@ namespace rastrom {
 
 namespace {
 
-// The largest COE text read: 2 GiB, well beyond the words of the largest image the
-// converter writes (2^29 pixels, about 1.5 GB of text).
-constexpr std::size_t kMaxTextBytes = std::size_t{1} << 31;
+// The largest file read whole: 2 GiB. For COE text that is well beyond the words of the
+// largest image the converter writes (2^29 pixels, about 1.5 GB of text); a PNG or JPEG
+// file holds its pixels compressed, so one as large is far beyond the pixel limit too.
+constexpr std::size_t kMaxFileBytes = std::size_t{1} << 31;
 
 // Closes a stdio file on every path.
 struct FileCloser {
@@ -48,30 +52,67 @@ std::string SystemError(const char* what, int error) {
   return std::string(what) + " (" + std::strerror(error) + ")";
 }
 
-// Reads the rest of `file` after the `start` bytes already in `text`. Reading stops after
-// a NUL byte, which no text holds: the COE reader refuses the file at the first one, so a
-// device such as /dev/zero is never read to its end. Returns an empty string or the reason.
-std::string ReadRest(std::FILE* file, std::vector<std::uint8_t>& text) {
+// Reads the rest of `file` after the bytes already in `text`. For a COE file (`text`
+// true) reading stops after a NUL byte, which no text holds: the COE reader refuses the
+// file at the first one, so a device such as /dev/zero is never read to its end. Returns
+// an empty string or the reason.
+std::string ReadRest(std::FILE* file, std::vector<std::uint8_t>& bytes, bool text,
+                     const char* kind) {
   StatRecord info{};
   if (RASTROM_FSTAT(RASTROM_FILENO(file), &info) == 0 && (info.st_mode & S_IFMT) == S_IFREG &&
-      info.st_size > 0 && static_cast<std::uint64_t>(info.st_size) <= kMaxTextBytes) {
-    text.reserve(static_cast<std::size_t>(info.st_size));  // a hint; a growing file still reads
+      info.st_size > 0 && static_cast<std::uint64_t>(info.st_size) <= kMaxFileBytes) {
+    bytes.reserve(static_cast<std::size_t>(info.st_size));  // a hint; a growing file still reads
   }
+  if (text && !bytes.empty() && std::memchr(bytes.data(), 0, bytes.size()) != nullptr) return {};
   constexpr std::size_t kChunk = 65536;
   while (true) {
-    const std::size_t used = text.size();
-    if (used > kMaxTextBytes) return "larger than 2 GiB; too large for a COE file";
-    text.resize(used + kChunk);
+    const std::size_t used = bytes.size();
+    if (used > kMaxFileBytes) return std::string("larger than 2 GiB; too large for a ") + kind;
+    bytes.resize(used + kChunk);
     errno = 0;
-    const std::size_t n = std::fread(text.data() + used, 1, kChunk, file);
-    text.resize(used + n);
-    if (n > 0 && std::memchr(text.data() + used, 0, n) != nullptr) return {};
+    const std::size_t n = std::fread(bytes.data() + used, 1, kChunk, file);
+    bytes.resize(used + n);
+    if (text && n > 0 && std::memchr(bytes.data() + used, 0, n) != nullptr) return {};
     if (n < kChunk) {
       if (std::ferror(file)) return SystemError("cannot be read", errno != 0 ? errno : EIO);
       return {};
     }
   }
 }
+
+// A picture held whole: four bytes a pixel, from the top row down, in the loader's buffer
+// or a decoder's. Handed out in bands of about 256 KiB, so a reader of bands sees the same
+// as from a file read band by band.
+class WholePicture final : public RowSource {
+ public:
+  WholePicture(PixelBuffer pixels, std::int32_t width, std::int32_t height)
+      : buffer_(std::move(pixels)), pixels_(buffer_.data()), width_(width), height_(height) {}
+  WholePicture(std::vector<std::uint8_t> pixels, std::int32_t width, std::int32_t height)
+      : decoded_(std::move(pixels)), pixels_(decoded_.data()), width_(width), height_(height) {}
+
+  std::string ReadRows(RowOrder order, const RowSink& sink) const override {
+    const std::size_t rowBytes = 4 * static_cast<std::size_t>(width_);
+    const std::int32_t bandRows =
+        static_cast<std::int32_t>(std::max<std::size_t>(1, (std::size_t{256} << 10) / rowBytes));
+    const std::int32_t bands = (height_ + bandRows - 1) / bandRows;
+    for (std::int32_t b = 0; b < bands; ++b) {
+      const std::int32_t band = order == RowOrder::kTopDown ? b : bands - 1 - b;
+      const std::int32_t first = band * bandRows;
+      const std::int32_t count = std::min(bandRows, height_ - first);
+      const std::span<const std::uint8_t> rows(pixels_ + first * rowBytes,
+                                               static_cast<std::size_t>(count) * rowBytes);
+      if (!sink(first, count, rows)) break;
+    }
+    return {};
+  }
+
+ private:
+  PixelBuffer buffer_;
+  std::vector<std::uint8_t> decoded_;
+  const std::uint8_t* pixels_;
+  std::int32_t width_;
+  std::int32_t height_;
+};
 
 // A BMP file's picture, read from the file a band of rows at a time whenever its rows are
 // asked for (held whole only where the platform loads it whole, on Windows).
@@ -100,18 +141,22 @@ class BandedPicture final : public RowSource {
   mutable PixelRows pixels_;
 };
 
-std::string ReadBmp(const char* path, PictureInput& input) {
+std::string RefusedDepth(const char* path, const BITMAP& bitmap) {
+  return Named(path, "loads as " + std::to_string(bitmap.bmPlanes) + " plane(s) of " +
+                         std::to_string(bitmap.bmBitsPixel) +
+                         " bits per pixel; only 1 plane of 32 bits is supported");
+}
+
+// A BMP file without a background to put under its alpha: read a band at a time, so its
+// size does not matter.
+std::string ReadBmpInBands(const char* path, PictureInput& input) {
   PixelRows pixels;
   BITMAP bitmap{};
   if (LoadBitmapRows(path, pixels, bitmap) != LoadError::kNone) {
     return Named(path, "starts like a BMP file but does not load as one");
   }
   // On Windows the platform may keep an image at its own depth; the converter refuses it too.
-  if (bitmap.bmPlanes != 1 || bitmap.bmBitsPixel != 32) {
-    return Named(path, "loads as " + std::to_string(bitmap.bmPlanes) + " plane(s) of " +
-                           std::to_string(bitmap.bmBitsPixel) +
-                           " bits per pixel; only 1 plane of 32 bits is supported");
-  }
+  if (bitmap.bmPlanes != 1 || bitmap.bmBitsPixel != 32) return RefusedDepth(path, bitmap);
   // The loader refuses negative sizes and keeps 4 x width x height within a signed 32-bit
   // count; the rows it hands out are checked against it anyway.
   if (bitmap.bmWidth < 0 || bitmap.bmHeight < 0 || pixels.height() != bitmap.bmHeight ||
@@ -122,6 +167,151 @@ std::string ReadBmp(const char* path, PictureInput& input) {
   input.width = bitmap.bmWidth;
   input.height = bitmap.bmHeight;
   input.rows = std::make_shared<BandedPicture>(std::move(pixels));
+  return {};
+}
+
+std::string ReadBmp(const char* path, const PictureOptions& options, PictureInput& input) {
+  // The background goes under the alpha channel of the whole picture, read from the file's
+  // own bytes; without one, the picture is read a band at a time.
+  if (!options.backgroundGiven) return ReadBmpInBands(path, input);
+  PixelBuffer pixels;
+  BITMAP bitmap{};
+  if (LoadBitmapPixels(path, pixels, bitmap) != LoadError::kNone) {
+    return Named(path, "starts like a BMP file but does not load as one");
+  }
+  // On Windows the platform may keep an image at its own depth; the converter refuses it too.
+  if (bitmap.bmPlanes != 1 || bitmap.bmBitsPixel != 32) return RefusedDepth(path, bitmap);
+  // The loader refuses negative sizes and keeps 4 x width x height within a signed 32-bit
+  // count, so the product below cannot overflow; the buffer is checked against it anyway.
+  const auto pixelCount = static_cast<std::size_t>(bitmap.bmWidth) *
+                          static_cast<std::size_t>(bitmap.bmHeight);
+  if (bitmap.bmWidth < 0 || bitmap.bmHeight < 0 || pixels.byteCount() < 0 ||
+      static_cast<std::size_t>(pixels.byteCount()) / 4 < pixelCount) {
+    return Named(path, "loads with fewer pixel bytes than its size needs");
+  }
+  if (options.backgroundGiven) {
+    // The loader drops a BMP file's alpha channel; it is read from the file's own bytes.
+    std::vector<std::uint8_t> file;
+    if (std::FILE* opened = std::fopen(path, "rb"); opened != nullptr) {
+      FileCloser closer{opened};
+      if (!ReadRest(opened, file, false, "BMP file").empty()) file.clear();
+    }
+    CompositeBmpAlpha(file, options.background,
+                      {pixels.data(), static_cast<std::size_t>(pixels.byteCount())});
+  }
+  input.kind = PictureInput::Kind::kBmp;
+  input.width = bitmap.bmWidth;
+  input.height = bitmap.bmHeight;
+  input.rows = std::make_shared<WholePicture>(std::move(pixels), bitmap.bmWidth, bitmap.bmHeight);
+  return {};
+}
+
+// The start of other kinds of picture, so that they are refused by name rather than read
+// as COE text. Each is one or two byte strings at fixed offsets.
+struct Signature {
+  std::size_t offset;
+  std::string_view bytes;
+  std::size_t offset2;
+  std::string_view bytes2;
+  const char* name;
+};
+constexpr Signature kOtherPictures[] = {
+    {0, "GIF87a", 0, "", "a GIF picture"},
+    {0, "GIF89a", 0, "", "a GIF picture"},
+    {0, std::string_view("II*\0", 4), 0, "", "a TIFF picture"},
+    {0, std::string_view("MM\0*", 4), 0, "", "a TIFF picture"},
+    {0, "RIFF", 8, "WEBP", "a WebP picture"},
+    {0, "qoif", 0, "", "a QOI picture"},
+    {0, std::string_view("\0\0\0\x0CjP  \r\n\x87\n", 12), 0, "", "a JPEG 2000 picture"},
+    {0, "\xFF\x4F\xFF\x51", 0, "", "a JPEG 2000 picture"},
+    {0, "\xFF\x0A", 0, "", "a JPEG XL picture"},
+    {0, std::string_view("\0\0\0\x0CJXL \r\n\x87\n", 12), 0, "", "a JPEG XL picture"},
+    {4, "ftypavif", 0, "", "an AVIF picture"},
+    {4, "ftypheic", 0, "", "a HEIF picture"},
+    {4, "ftypheix", 0, "", "a HEIF picture"},
+    {4, "ftypmif1", 0, "", "a HEIF picture"},
+    {0, "8BPS", 0, "", "a Photoshop picture"},
+    {0, "\x76\x2F\x31\x01", 0, "", "an OpenEXR picture"},
+    {0, std::string_view("\0\0\1\0", 4), 0, "", "a Windows icon"},
+    {0, std::string_view("\0\0\2\0", 4), 0, "", "a Windows cursor"},
+    {0, "BA", 0, "", "an OS/2 bitmap array"},
+};
+// Netpbm's "P1" to "P7" are told by the white space after them.
+
+constexpr std::string_view kPngSignature("\x89PNG\r\n\x1A\n", 8);
+constexpr std::string_view kJpegSignature("\xFF\xD8\xFF", 3);
+constexpr std::size_t kHeadBytes = 16;  // enough for every signature above
+
+bool StartsWith(std::span<const std::uint8_t> head, std::size_t offset, std::string_view bytes) {
+  return head.size() >= offset + bytes.size() &&
+         std::memcmp(head.data() + offset, bytes.data(), bytes.size()) == 0;
+}
+
+// The kind the first bytes say; a null `other` unless they name a kind not read.
+struct Classified {
+  PictureInput::Kind kind = PictureInput::Kind::kCoe;
+  const char* other = nullptr;
+};
+
+Classified Classify(std::span<const std::uint8_t> head) {
+  if (StartsWith(head, 0, "BM")) return {PictureInput::Kind::kBmp};
+  if (StartsWith(head, 0, kPngSignature)) return {PictureInput::Kind::kPng};
+  if (StartsWith(head, 0, kJpegSignature)) return {PictureInput::Kind::kJpeg};
+  for (const Signature& s : kOtherPictures) {
+    if (StartsWith(head, s.offset, s.bytes) && StartsWith(head, s.offset2, s.bytes2)) {
+      return {PictureInput::Kind::kCoe, s.name};
+    }
+  }
+  if (head.size() >= 3 && head[0] == 'P' && head[1] >= '1' && head[1] <= '7' &&
+      (head[2] == ' ' || head[2] == '\n' || head[2] == '\r' || head[2] == '\t')) {
+    return {PictureInput::Kind::kCoe, "a Netpbm picture"};
+  }
+  return {};
+}
+
+std::string Decimal(std::uint64_t n) { return std::to_string(n); }
+
+std::string Refusal(const char* path, const PictureOptions& options, const char* what) {
+  return Named(path, std::string("is ") + what + "; " + options.program +
+                         " reads BMP, PNG and JPEG pictures and COE files");
+}
+
+// Decodes a PNG or JPEG file's bytes into `input`.
+std::string DecodePicture(const char* path, PictureInput::Kind kind,
+                          std::span<const std::uint8_t> bytes, const PictureOptions& options,
+                          std::size_t maxPixelBytes, PictureInput& input) {
+  const bool png = kind == PictureInput::Kind::kPng;
+  const std::string what = std::string("is a ") + (png ? "PNG" : "JPEG") + " picture";
+  DecodedPicture decoded = png ? DecodePng(bytes, options.background, maxPixelBytes)
+                               : DecodeJpeg(bytes, maxPixelBytes);
+  const std::string detail = decoded.detail.empty() ? "" : " (" + decoded.detail + ")";
+  switch (decoded.error) {
+    case PictureError::kNone:
+      break;
+    case PictureError::kNotBuilt:
+      return Named(path, what + ", and this build of " + options.program + " reads none: " +
+                             (png ? "libspng" : "libjpeg") + " was missing when it was built (" +
+                             (png ? "apt-get install libspng-dev pkg-config"
+                                  : "apt-get install libjpeg-dev") +
+                             ", then build again)");
+    case PictureError::kTooLarge:
+      return Named(path, what + " of " + Decimal(decoded.width) + " x " + Decimal(decoded.height) +
+                             " pixels; the most is 65535 pixels a side and 4 x width x height "
+                             "under " + (maxPixelBytes >= kMaxPictureBytes ? "2 GiB" :
+                             Decimal(maxPixelBytes + 1) + " bytes"));
+    case PictureError::kTruncated:
+      return Named(path, what + " but is cut short" + detail);
+    case PictureError::kCorrupt:
+      return Named(path, what + " but is corrupt" + detail);
+    case PictureError::kUnsupported:
+      return Named(path, "is " + (decoded.detail.empty() ? what + " of a kind not read"
+                                                          : decoded.detail));
+  }
+  input.kind = kind;
+  input.width = static_cast<std::int32_t>(decoded.width);
+  input.height = static_cast<std::int32_t>(decoded.height);
+  input.rows = std::make_shared<WholePicture>(std::move(decoded.pixels), input.width, input.height);
+  input.words.clear();
   return {};
 }
 
@@ -158,7 +348,7 @@ std::string ReadCoeFile(const char* path, std::vector<std::uint8_t>& text, Pictu
   return {};
 }
 
-std::string ReadInput(const char* path, PictureInput& input) {
+std::string ReadInput(const char* path, const PictureOptions& options, PictureInput& input) {
   errno = 0;
   std::FILE* opened = std::fopen(path, "rb");
   if (opened == nullptr) return Named(path, SystemError("cannot be opened", errno != 0 ? errno : ENOENT));
@@ -168,22 +358,33 @@ std::string ReadInput(const char* path, PictureInput& input) {
   const bool statted = RASTROM_FSTAT(RASTROM_FILENO(opened), &info) == 0;
   if (statted && (info.st_mode & S_IFMT) == S_IFDIR) return Named(path, "is a directory");
 
-  // The first two bytes tell a BMP file from a COE file.
-  std::vector<std::uint8_t> text(2);
+  // The first bytes tell the kind.
+  std::vector<std::uint8_t> text(kHeadBytes);
   errno = 0;
-  const std::size_t n = std::fread(text.data(), 1, 2, opened);
-  if (n < 2 && std::ferror(opened)) return Named(path, SystemError("cannot be read", errno != 0 ? errno : EIO));
+  const std::size_t n = std::fread(text.data(), 1, kHeadBytes, opened);
+  if (n < kHeadBytes && std::ferror(opened)) {
+    return Named(path, SystemError("cannot be read", errno != 0 ? errno : EIO));
+  }
   text.resize(n);
-  if (n == 2 && text[0] == 'B' && text[1] == 'M') {
+  const Classified classified = Classify(text);
+  if (classified.other != nullptr) return Refusal(path, options, classified.other);
+  if (classified.kind == PictureInput::Kind::kPng || classified.kind == PictureInput::Kind::kJpeg) {
+    if (const std::string failed = ReadRest(opened, text, false, KindName(classified.kind));
+        !failed.empty()) {
+      return Named(path, failed);
+    }
+    return DecodePicture(path, classified.kind, text, options, kMaxPictureBytes, input);
+  }
+  if (classified.kind == PictureInput::Kind::kBmp) {
     // The loader opens the file again by its name, so the two bytes must still be there.
     if (!statted || (info.st_mode & S_IFMT) != S_IFREG) {
       return Named(path, "a BMP file must be a regular file, not a pipe or device");
     }
     closer.file = nullptr;
     std::fclose(opened);
-    return ReadBmp(path, input);
+    return ReadBmp(path, options, input);
   }
-  if (const std::string failed = ReadRest(opened, text); !failed.empty()) {
+  if (const std::string failed = ReadRest(opened, text, true, "COE file"); !failed.empty()) {
     return Named(path, failed);
   }
   return ReadCoeFile(path, text, input);
@@ -219,11 +420,82 @@ std::string ReadPixels332(const char* path, const PictureInput& input,
   }
 }
 
+bool ParseBackground(std::string_view text, std::uint32_t& colour) {
+  if (!text.empty() && text.front() == '#') text.remove_prefix(1);
+  if (text.size() != 6) return false;
+  std::uint32_t value = 0;
+  for (const char c : text) {
+    const int digit = c >= '0' && c <= '9'   ? c - '0'
+                      : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                      : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                             : -1;
+    if (digit < 0) return false;
+    value = value << 4 | static_cast<std::uint32_t>(digit);
+  }
+  colour = value;
+  return true;
+}
+
+const char* KindName(PictureInput::Kind kind) {
+  switch (kind) {
+    case PictureInput::Kind::kBmp: return "BMP file";
+    case PictureInput::Kind::kPng: return "PNG picture";
+    case PictureInput::Kind::kJpeg: return "JPEG picture";
+    case PictureInput::Kind::kCoe: return "COE file";
+    case PictureInput::Kind::kMem: return ".mem file";
+    case PictureInput::Kind::kMif: return ".mif file";
+  }
+  return "file";
+}
+
 std::string ReadPictureInput(const char* path, PictureInput& input) {
+  return ReadPictureInput(path, PictureOptions{}, input);
+}
+
+std::string ReadPictureBytes(const char* path, std::span<const std::uint8_t> bytes,
+                             const PictureOptions& options, PictureInput& input,
+                             std::size_t maxPixelBytes) {
+  try {
+    PictureInput read;
+    const Classified classified = Classify(bytes.first(std::min(bytes.size(), kHeadBytes)));
+    if (classified.other != nullptr) return Refusal(path, options, classified.other);
+    std::string failed;
+    if (classified.kind == PictureInput::Kind::kBmp) {
+      BmpHeader header;
+      if (const BmpError error = ParseBmpHeader(bytes, header); error != BmpError::kNone) {
+        return Named(path, std::string("starts like a BMP file but does not load as one (") +
+                               BmpErrorText(error) + ")");
+      }
+      const auto width = static_cast<std::size_t>(header.width);
+      if (4 * width > maxPixelBytes / static_cast<std::size_t>(header.height)) {
+        return Named(path, "is a BMP file too large to decode here");
+      }
+      DecodedBmp decoded = DecodeBmp(bytes);
+      if (options.backgroundGiven) CompositeBmpAlpha(bytes, options.background, decoded.pixels);
+      read.kind = PictureInput::Kind::kBmp;
+      read.width = decoded.width;
+      read.height = decoded.height;
+      read.rows = std::make_shared<WholePicture>(std::move(decoded.pixels), decoded.width,
+                                                 decoded.height);
+    } else if (classified.kind == PictureInput::Kind::kCoe) {
+      std::vector<std::uint8_t> text(bytes.begin(), bytes.end());
+      failed = ReadCoeFile(path, text, read);
+    } else {
+      failed = DecodePicture(path, classified.kind, bytes, options, maxPixelBytes, read);
+    }
+    if (failed.empty()) input = std::move(read);
+    return failed;
+  } catch (const std::bad_alloc&) {
+    return Named(path, "is too large for the memory available");
+  }
+}
+
+std::string ReadPictureInput(const char* path, const PictureOptions& options,
+                             PictureInput& input) {
   // Memory runs short only for the largest inputs; that is a refusal, not a crash.
   try {
     PictureInput read;
-    std::string failed = ReadInput(path, read);
+    std::string failed = ReadInput(path, options, read);
     if (failed.empty()) input = std::move(read);
     return failed;
   } catch (const std::bad_alloc&) {

@@ -1,6 +1,7 @@
-// The input of the programs that show or re-wrap a picture's memory: a picture (a BMP file)
-// whose pixels are handed out in bands of rows, a COE file of 32-bit words, or a .mem or
-// .mif memory file of words up to 64 bits.
+// The input of the programs that show or re-wrap a picture's memory: a picture (a BMP, PNG
+// or JPEG file) whose pixels are handed out in bands of rows, a COE file of 32-bit words,
+// or a .mem or .mif memory file of words up to 64 bits. This is the one place that tells
+// the kinds of file apart, by their content.
 #pragma once
 
 #include <cstddef>
@@ -10,6 +11,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "memory_file.h"
@@ -38,7 +40,7 @@ class RowSource {
 };
 
 struct PictureInput {
-  enum class Kind { kBmp, kCoe, kMem, kMif };
+  enum class Kind { kBmp, kPng, kJpeg, kCoe, kMem, kMif };
   Kind kind = Kind::kBmp;
   std::int32_t width = 0;   // a picture's size; 0 for a COE file
   std::int32_t height = 0;
@@ -55,11 +57,36 @@ struct PictureInput {
   }
 };
 
-// Reads `path` as a BMP (when its content starts with "BM"), as a .mem or .mif file (by
-// its first word or comment) or else as a COE file. The words of a memory file that
-// describes itself must fit the width it states. Returns
-// an empty string, or a one-line reason for refusing it that names the file.
+// How a picture is read.
+struct PictureOptions {
+  const char* program = "rastrom-mem";  // named in the refusal of a kind not read
+  std::uint32_t background = 0;         // 0xRRGGBB, under the transparent parts of a picture
+  // A BMP file's alpha channel is used only when a background is asked for, so that the
+  // default keeps the pixels the converter reads from it.
+  bool backgroundGiven = false;
+};
+
+// Reads a colour written as six hexadecimal digits RRGGBB (either case, an optional '#'
+// before them) into 0xRRGGBB. Returns false, leaving `colour` alone, for anything else.
+bool ParseBackground(std::string_view text, std::uint32_t& colour);
+
+// "BMP file", "PNG picture", "JPEG picture", "COE file", ".mem file" or ".mif file".
+const char* KindName(PictureInput::Kind kind);
+
+// Reads `path` as the kind its first bytes say: a BMP ("BM"), PNG or JPEG picture, or else,
+// when it is text, a .mem or .mif file (by its first word or comment) or a COE file; other
+// known kinds of picture (GIF, TIFF, WebP, ...) are refused by name. The words of a memory
+// file that describes itself must fit the width it states. Returns an empty string, or a
+// one-line reason for refusing it that names the file; `input` is changed only on success.
+std::string ReadPictureInput(const char* path, const PictureOptions& options,
+                             PictureInput& input);
 std::string ReadPictureInput(const char* path, PictureInput& input);
+
+// The same over a file's bytes already read; a BMP file is decoded by the project's own
+// decoder. `maxPixelBytes` bounds a picture's decoded pixels (the fuzzer asks for less).
+std::string ReadPictureBytes(const char* path, std::span<const std::uint8_t> bytes,
+                             const PictureOptions& options, PictureInput& input,
+                             std::size_t maxPixelBytes = 0x7FFFFFFF);
 
 // The 3-3-2 bytes of the input, one a pixel from the top-left, reduced as the converter
 // reduces them; from a COE file every byte of every word, the top byte first. Returns an

@@ -44,7 +44,8 @@ std::uint64_t PreviewFileSize(const PixelFormat& format, std::uint64_t width, st
   return offset + stride * height;
 }
 
-std::string PreviewHeader(const PixelFormat& format, std::uint64_t width, std::uint64_t height) {
+std::string PreviewHeader(const PixelFormat& format, std::uint64_t width, std::uint64_t height,
+                          bool topDown) {
   const std::uint64_t fileBytes = PreviewFileSize(format, width, height);
   const bool paletted = PalettedPreview(format);
   std::string out;
@@ -53,10 +54,11 @@ std::string PreviewHeader(const PixelFormat& format, std::uint64_t width, std::u
   Put32(out, static_cast<std::uint32_t>(fileBytes));
   Put32(out, 0);
   Put32(out, static_cast<std::uint32_t>(PixelOffset(format)));
-  // Info header: a positive height means the rows are stored bottom-up.
+  // Info header: a positive height means the rows are stored bottom-up, a negative one
+  // top-down.
   Put32(out, static_cast<std::uint32_t>(kInfoHeaderBytes));
   Put32(out, static_cast<std::uint32_t>(width));
-  Put32(out, static_cast<std::uint32_t>(height));
+  Put32(out, topDown ? static_cast<std::uint32_t>(0 - height) : static_cast<std::uint32_t>(height));
   Put16(out, 1);                 // planes
   Put16(out, paletted ? 8 : 24);  // bits per pixel
   Put32(out, 0);                 // BI_RGB: no compression

@@ -21,10 +21,11 @@ std::uint64_t PreviewRowBytes(const PixelFormat& format, std::uint64_t width);
 // (a side beyond 2,147,483,647, or a file of 4 GiB or more).
 std::uint64_t PreviewFileSize(const PixelFormat& format, std::uint64_t width, std::uint64_t height);
 
-// The file header, the 40-byte info header (rows bottom-up) and, for an 8-bit file, the
-// palette of 256 colours: entry v is the colour ShowPixel gives value v (black past the
-// format's values). PreviewFileSize must not be 0.
-std::string PreviewHeader(const PixelFormat& format, std::uint64_t width, std::uint64_t height);
+// The file header, the 40-byte info header (rows bottom-up, or top-down when `topDown`)
+// and, for an 8-bit file, the palette of 256 colours: entry v is the colour ShowPixel gives
+// value v (black past the format's values). PreviewFileSize must not be 0.
+std::string PreviewHeader(const PixelFormat& format, std::uint64_t width, std::uint64_t height,
+                          bool topDown = false);
 
 // Fills `row` (PreviewRowBytes long) with the stored row of `values`, padding zero.
 void PreviewRow(const PixelFormat& format, std::span<const std::uint32_t> values,

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <optional>
 #include <string>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "bmp_rows.h"
+#include "dither.h"
 #include "memory_file.h"
 #include "output_file.h"
 #include "picture_input.h"
@@ -27,6 +29,7 @@ constexpr const char* kUsage =
     "       rastrom-preview <bmp file> <output bmp>\n"
     "       rastrom-preview [--pixel FORMAT] [--word BITS] [--align-rows | --pages]\n"
     "                       <memory or bmp file> [<width>[x<height>]] <output bmp>\n"
+    "       rastrom-preview [--pixel FORMAT] --dither METHOD <bmp file> <output bmp>\n"
     "\n"
     "Shows what a memory of pixels holds, or how a picture looks in a display's pixel\n"
     "format, as a BMP picture: 8 bits a pixel with a palette for formats of up to 8 bits,\n"
@@ -40,21 +43,30 @@ constexpr const char* kUsage =
     "  <width>           pixels in a row; the height is what the words fill\n"
     "  <width>x<height>  the picture's size; the file must hold exactly the words it\n"
     "                    needs\n"
-    "  <bmp file>        a BMP image, shown as its pixels are reduced to the format\n"
+    "  <bmp file>        a picture: a BMP, PNG or JPEG file (told by its content), shown\n"
+    "                    as its pixels are reduced to the format\n"
     "  <output bmp>      the picture to write; written completely or not at all\n"
     "\n"
     "Options (they win over a memory file's description):\n"
     "  --pixel FORMAT    rgbXYZ, bgrXYZ (X, Y, Z each 1-8), grayN (N 1-8) or mono\n"
     "                    (default rgb332); each channel keeps its top bits\n"
+    "  --dither METHOD   for a BMP file: none (the default), floyd-steinberg or ordered,\n"
+    "                    as rastrom-mem --dither reduces it. A dithered picture is\n"
+    "                    written top row first\n"
     "  --word BITS       bits in a memory word, from the pixel's bits to 64 (default 32\n"
     "                    for rgb332, else one pixel a word)\n"
     "  --align-rows      every picture row starts a new word\n"
     "  --pages           display pages: a word holds a column of pixels, the top one in\n"
     "                    the lowest bits\n"
+    "  --background RRGGBB\n"
+    "                    the colour under a picture's transparent parts, in hex (default\n"
+    "                    000000); a BMP file's alpha channel is used only when it is given\n"
     "\n"
     "Examples: rastrom-preview logo.coe 640x480 logo-preview.bmp\n"
     "          rastrom-preview picture.mem picture-preview.bmp\n"
     "          rastrom-preview --pixel rgb444 photo.bmp photo-444.bmp\n"
+    "          rastrom-preview --dither floyd-steinberg photo.bmp photo-332.bmp\n"
+    "          rastrom-preview --background FFFFFF logo.png logo-preview.bmp\n"
     "\n"
     "Exit status: 0 when the picture is written, 1 on a failure, 2 on a usage error.\n";
 
@@ -66,9 +78,11 @@ struct Size {
 
 struct Options {
   std::optional<PixelFormat> pixel;
+  DitherMethod dither = DitherMethod::kNone;
   std::optional<unsigned> wordBits;
   bool alignRows = false;
   bool pages = false;
+  PictureOptions picture;
 };
 
 // Reads a positive decimal number of at most 2,147,483,647 (a BMP side) from the front
@@ -133,17 +147,17 @@ std::uint64_t RowsFilled(const WordLayout& layout, std::uint64_t words, std::uin
   return CeilDiv(words * k, width);
 }
 
-// Writes the BMP: the header, then every row from the bottom up as `row(y, values)` gives
-// its pixel values. Returns the exit status.
+// Writes the BMP: the header, then every row from the bottom up (or from the top down) as
+// `rows` hands their pixel values to the function it is given. Returns the exit status.
 template <typename RowValues>
 int WritePreview(const char* output, const PixelFormat& format, std::uint64_t width,
-                 std::uint64_t height, RowValues&& rows) {
+                 std::uint64_t height, RowValues&& rows, bool topDown = false) {
   OutputFile file;
   if (const int error = file.Open(output); error != 0) {
     return Fail(std::string("cannot write ") + output + ": " + std::strerror(error));
   }
   file.Reserve(static_cast<std::int64_t>(PreviewFileSize(format, width, height)));
-  const std::string header = PreviewHeader(format, width, height);
+  const std::string header = PreviewHeader(format, width, height, topDown);
   file.Write(header.data(), header.size());
   std::vector<std::uint32_t> values(width);
   std::vector<std::uint8_t> stored(PreviewRowBytes(format, width));
@@ -172,21 +186,25 @@ int PreviewPicture(const char* source, const char* output, const PictureInput& i
   }
   // The BMP stores the bottom row first, so the bands come from the bottom up. The
   // top-bits reduction keeps no state from row to row, so it may take the rows in that
-  // order; a reducer with state (a ditherer) needs them from the top down instead.
-  TopBitsReducer reducer(format);
+  // order; a ditherer needs them from the top down, and its picture is stored that way.
+  const bool topDown = options.dither != DitherMethod::kNone;
+  const std::unique_ptr<RowReducer> reducer =
+      MakeRowReducer(options.dither, format, static_cast<std::size_t>(width));
   return WritePreview(output, format, width, height, [&](auto&& put) {
     std::vector<std::uint32_t> values(width);
     const std::size_t rowBytes = 4 * static_cast<std::size_t>(width);
-    std::string failed = input.ReadRows(RowOrder::kBottomUp, [&](std::int32_t, std::int32_t rowCount,
-                                                                 std::span<const std::uint8_t> rows) {
-      for (std::int32_t r = rowCount; r-- > 0;) {
-        reducer.ReduceRow(rows.subspan(r * rowBytes, rowBytes), values);
+    std::string failed = input.ReadRows(topDown ? RowOrder::kTopDown : RowOrder::kBottomUp,
+                                        [&](std::int32_t, std::int32_t rowCount,
+                                            std::span<const std::uint8_t> rows) {
+      for (std::int32_t i = 0; i < rowCount; ++i) {
+        const std::int32_t r = topDown ? i : rowCount - 1 - i;
+        reducer->ReduceRow(rows.subspan(r * rowBytes, rowBytes), values);
         if (!put(values)) return false;
       }
       return true;
     });
     return failed.empty() ? failed : std::string(source) + ": " + failed;
-  });
+  }, topDown);
 }
 
 int PreviewMemory(const char* source, const char* output, PictureInput& input,
@@ -251,6 +269,12 @@ int ReadOption(std::string_view name, std::string_view value, Options& options) 
     options.wordBits = bits;
     return 0;
   }
+  if (name == "--dither") {
+    if (!ParseDitherMethod(value, options.dither)) {
+      return UsageError("--dither takes none, floyd-steinberg or ordered, not '" + std::string(value) + "'");
+    }
+    return 0;
+  }
   options.pixel = ParsePixelFormat(value);
   return options.pixel ? 0 : UsageError(UnknownPixelFormat(value));
 }
@@ -278,7 +302,7 @@ int Run(int argc, const char* const* argv) {
         continue;
       }
       const std::string_view name = arg.substr(0, arg.find('='));
-      if (name != "--word" && name != "--pixel") {
+      if (name != "--word" && name != "--pixel" && name != "--dither" && name != "--background") {
         return UsageError(std::string("unknown option '") + argument + "'");
       }
       std::string_view value;
@@ -288,6 +312,14 @@ int Run(int argc, const char* const* argv) {
         value = argv[++i];
       } else {
         return UsageError(std::string(name) + " needs a value");
+      }
+      if (name == "--background") {
+        if (!ParseBackground(value, options.picture.background)) {
+          return UsageError("--background takes a colour RRGGBB in hex, such as FFFFFF, not '" +
+                            std::string(value) + "'");
+        }
+        options.picture.backgroundGiven = true;
+        continue;
       }
       if (const int status = ReadOption(name, value, options); status != 0) return status;
     } else {
@@ -316,13 +348,20 @@ int Run(int argc, const char* const* argv) {
   }
 
   PictureInput input;
-  if (std::string failed = ReadPictureInput(source, input); !failed.empty()) return Fail(failed);
+  options.picture.program = kProgram;
+  if (std::string failed = ReadPictureInput(source, options.picture, input); !failed.empty()) {
+    return Fail(failed);
+  }
   if (input.rows) {  // a picture, shown in the pixel format
     if (operands.size() == 3) {
-      return UsageError(std::string(source) +
-                        " is a BMP file and its size comes from the image; give no size");
+      return UsageError(std::string(source) + " is a " + KindName(input.kind) +
+                        " and its size comes from the image; give no size");
     }
     return PreviewPicture(source, output, input, options);
+  }
+  if (options.dither != DitherMethod::kNone) {
+    return UsageError(std::string("--dither reduces a BMP file's colours; ") + source +
+                      " is a memory file, whose pixels are already reduced");
   }
   return PreviewMemory(source, output, input, options, operands.size() == 3, asked);
 }

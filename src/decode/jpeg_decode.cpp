@@ -1,0 +1,139 @@
+// JPEG through libjpeg(-turbo), or a stand-in that says the build has none.
+#include "picture_decode.h"
+
+#ifdef RASTROM_HAVE_JPEG
+#include <jerror.h>
+#include <jpeglib.h>
+
+#include <csetjmp>
+#include <cstdio>  // jpeglib.h needs FILE and size_t declared first
+#endif
+
+namespace rastrom {
+
+#ifdef RASTROM_HAVE_JPEG
+
+namespace {
+
+// A progressive file may hold any number of scans, each a pass over the whole picture;
+// more than this many is an attack on the time taken, not a photo.
+constexpr int kMaxScans = 500;
+
+// Everything the decoding touches lives here, outside the frame that calls setjmp, so a
+// jump out of the library leaves no local in doubt.
+struct JpegJob {
+  jpeg_decompress_struct info{};
+  jpeg_error_mgr errors{};
+  jpeg_progress_mgr progress{};
+  std::jmp_buf jump{};
+  bool created = false;
+  bool truncated = false;
+  char message[JMSG_LENGTH_MAX] = {};
+  DecodedPicture* result = nullptr;
+};
+
+JpegJob* JobOf(j_common_ptr info) { return static_cast<JpegJob*>(info->client_data); }
+
+[[noreturn]] void Stop(j_common_ptr info) {
+  JpegJob* job = JobOf(info);
+  (*info->err->format_message)(info, job->message);
+  std::longjmp(job->jump, 1);
+}
+
+// Warnings are the library patching over a broken stream (a cut-off file filled with
+// grey, a corrupt marker skipped): refused, so that no guessed pixel is ever written.
+void OnMessage(j_common_ptr info, int level) {
+  if (level >= 0) return;  // trace messages
+  if (info->err->msg_code == JWRN_JPEG_EOF) JobOf(info)->truncated = true;
+  Stop(info);
+}
+
+void OnProgress(j_common_ptr info) {
+  auto* decompress = reinterpret_cast<j_decompress_ptr>(info);
+  if (decompress->input_scan_number > kMaxScans) {
+    std::snprintf(JobOf(info)->message, JMSG_LENGTH_MAX, "more than %d scans", kMaxScans);
+    std::longjmp(JobOf(info)->jump, 1);
+  }
+}
+
+// Decodes into job->result; false after a jump out of the library, with job->message set.
+bool Run(JpegJob* job, std::span<const std::uint8_t> file, std::size_t maxBytes) {
+  if (setjmp(job->jump) != 0) return false;
+  DecodedPicture& result = *job->result;
+  jpeg_create_decompress(&job->info);
+  job->created = true;
+  // Without backing store, more than this for the coefficients of a progressive file fails
+  // cleanly instead of growing without bound: 6 bytes a pixel (three components without
+  // subsampling, 2 bytes a coefficient), 1.5 times the pixels, and room for the tables.
+  job->info.mem->max_memory_to_use = static_cast<long>(maxBytes / 2 * 3 + (std::size_t{64} << 20));
+  jpeg_mem_src(&job->info, file.data(), static_cast<unsigned long>(file.size()));
+  if (jpeg_read_header(&job->info, TRUE) != JPEG_HEADER_OK) {
+    job->truncated = true;
+    std::snprintf(job->message, JMSG_LENGTH_MAX, "no picture in the file");
+    return false;
+  }
+  result.width = job->info.image_width;
+  result.height = job->info.image_height;
+  if (!PictureFits(result.width, result.height, maxBytes)) {
+    result.error = PictureError::kTooLarge;
+    return true;
+  }
+  const J_COLOR_SPACE space = job->info.jpeg_color_space;
+  if (space == JCS_CMYK || space == JCS_YCCK) {
+    result.error = PictureError::kUnsupported;
+    result.detail = "a CMYK JPEG; only grey and colour (YCbCr or RGB) JPEGs are read";
+    return true;
+  }
+  job->info.out_color_space = JCS_EXT_BGRX;
+  const std::size_t rowBytes = std::size_t{4} * result.width;
+  result.pixels.resize(rowBytes * result.height);
+  jpeg_start_decompress(&job->info);
+  while (job->info.output_scanline < job->info.output_height) {
+    JSAMPROW row = result.pixels.data() + rowBytes * job->info.output_scanline;
+    jpeg_read_scanlines(&job->info, &row, 1);
+  }
+  jpeg_finish_decompress(&job->info);
+  for (std::size_t i = 3; i < result.pixels.size(); i += 4) result.pixels[i] = 0;
+  return true;
+}
+
+}  // namespace
+
+bool CanDecodeJpeg() { return true; }
+
+DecodedPicture DecodeJpeg(std::span<const std::uint8_t> file, std::size_t maxBytes) {
+  DecodedPicture result;
+  JpegJob job;
+  job.result = &result;
+  job.info.err = jpeg_std_error(&job.errors);
+  job.errors.error_exit = Stop;
+  job.errors.emit_message = OnMessage;
+  job.info.client_data = &job;
+  job.progress.progress_monitor = OnProgress;
+  job.info.progress = &job.progress;
+  const bool finished = Run(&job, file, maxBytes);
+  if (job.created) jpeg_destroy_decompress(&job.info);
+  if (!finished) {
+    result.pixels.clear();
+    result.pixels.shrink_to_fit();
+    result.error = job.truncated ? PictureError::kTruncated : PictureError::kCorrupt;
+    result.detail = job.message;
+  } else if (result.error != PictureError::kNone) {
+    result.pixels.clear();
+  }
+  return result;
+}
+
+#elif !defined(_WIN32)
+
+bool CanDecodeJpeg() { return false; }
+
+DecodedPicture DecodeJpeg(std::span<const std::uint8_t>, std::size_t) {
+  DecodedPicture result;
+  result.error = PictureError::kNotBuilt;
+  return result;
+}
+
+#endif
+
+}  // namespace rastrom

@@ -1,0 +1,116 @@
+// Reduction of a picture's pixels to the channel codes of a display format, row by row from
+// the top, by keeping the top bits or by dithering.
+//
+// The levels a code stands for are what the display shows: the code widened to 8 bits by
+// repeating its bits, taken as sRGB. Dithering measures and spreads the error in linear
+// light, in integer arithmetic only, so every platform gives the same codes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "pixel_format.h"
+
+namespace rastrom {
+
+enum class DitherMethod {
+  kNone,            // keep each channel's top bits
+  kFloydSteinberg,  // serpentine error diffusion
+  kOrdered,         // an 8x8 Bayer matrix of thresholds between neighbouring levels
+};
+
+// Reads "none", "floyd-steinberg" or "ordered". Returns false for any other text.
+bool ParseDitherMethod(std::string_view text, DitherMethod& method);
+
+// The name ParseDitherMethod reads for `method`.
+const char* DitherMethodName(DitherMethod method);
+
+// Reduces the rows of one picture, from the top, to codes. It holds two rows of error at
+// most, never the picture: its memory grows with the width only.
+class RowDitherer {
+ public:
+  // Codes of the channels of `format`: red, green and blue, or the grey value (the luma).
+  // A channel of 8 bits is passed through unchanged.
+  RowDitherer(DitherMethod method, const PixelFormat& format, std::size_t width);
+
+  std::size_t width() const { return width_; }
+  // Codes a pixel: 3, or 1 for grey.
+  int channels() const { return channels_; }
+  // Bytes of codes a row gives: width x channels().
+  std::size_t codesPerRow() const { return width_ * static_cast<std::size_t>(channels_); }
+
+  // Reduces the next row. `row` holds width() pixels of four bytes each (blue, green, red,
+  // unused); `codes` receives codesPerRow() bytes: per pixel its red, green and blue codes,
+  // or its grey code. A shorter row, or room for fewer codes, reduces only the pixels that
+  // both hold, as a row of that width.
+  void ReduceRow(std::span<const std::uint8_t> row, std::span<std::uint8_t> codes);
+
+  // The same, straight to pixel values: each code shifted to its place (`shifts` of red,
+  // green and blue; a grey code is not shifted), the three together in values[x].
+  void ReduceRow(std::span<const std::uint8_t> row, const unsigned (&shifts)[3],
+                 std::span<std::uint32_t> values);
+
+ private:
+  // Linear light is held from 0 to 65535 x 16; the tables below step through it in steps
+  // of 256.
+  static constexpr int kStepShift = 8;
+  static constexpr int kSteps = (65535 << 4 >> kStepShift) + 1;
+  static constexpr int kNearSteps = 3 * kSteps;  // from -1 to 2 times white
+  // What one channel's codes stand for.
+  struct Levels {
+    int bits = 8;
+    int top = 255;                   // the largest code
+    std::int32_t level[257] = {};    // the linear light of each code, and above the top
+    // For each step of light v: the largest code whose level is at most the step's start,
+    // and above it (<< 8) the light where the next code's level begins.
+    std::uint32_t below[kSteps] = {};
+    // The same for the nearest code, with the light from which the next code is nearer,
+    // for light v + 65535 x 16 (error may take it below black or above white).
+    std::uint32_t nearest[kNearSteps] = {};
+  };
+
+  // Reduces `width` pixels of the next row, handing each pixel's codes to
+  // emit(x, codes, channels).
+  template <typename Emit>
+  void Reduce(const std::uint8_t* row, std::size_t width, const Emit& emit);
+  template <int kChannels, typename Emit>
+  void ReduceNone(const std::uint8_t* row, std::size_t width, const Emit& emit) const;
+  template <int kChannels, typename Emit>
+  void ReduceOrdered(const std::uint8_t* row, std::size_t width, const Emit& emit) const;
+  template <int kChannels, typename Emit>
+  void ReduceDiffused(const std::uint8_t* row, std::size_t width, const Emit& emit);
+
+  DitherMethod method_;
+  std::uint8_t bits_[3];  // red, green and blue, or the grey alone
+  std::size_t width_;
+  int channels_;
+  std::uint64_t row_ = 0;  // rows reduced so far
+  std::vector<Levels> levels_;
+  // Error handed to each place of this row and of the next, per channel, with one spare
+  // place at each end for the error that leaves the picture.
+  std::vector<std::int32_t> here_;
+  std::vector<std::int32_t> next_;
+};
+
+// A RowReducer that dithers: the codes of a RowDitherer packed into the format's pixel
+// values. Give it every row of a picture once, from the top row down.
+class DitherReducer final : public RowReducer {
+ public:
+  DitherReducer(DitherMethod method, const PixelFormat& format, std::size_t width);
+  void ReduceRow(std::span<const std::uint8_t> bgrx, std::span<std::uint32_t> values) override;
+
+ private:
+  RowDitherer ditherer_;
+  unsigned shift_[3];  // where each code goes in the value
+};
+
+// The reducer of `method`: the top bits (a TopBitsReducer, which takes rows in any order)
+// for none, else a DitherReducer for pictures `width` pixels wide.
+std::unique_ptr<RowReducer> MakeRowReducer(DitherMethod method, const PixelFormat& format,
+                                           std::size_t width);
+
+}  // namespace rastrom
