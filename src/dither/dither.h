@@ -59,7 +59,6 @@ class RowDitherer {
   // of 256.
   static constexpr int kStepShift = 8;
   static constexpr int kSteps = (65535 << 4 >> kStepShift) + 1;
-  static constexpr int kNearSteps = 3 * kSteps;  // from -1 to 2 times white
   // What one channel's codes stand for.
   struct Levels {
     int bits = 8;
@@ -68,11 +67,25 @@ class RowDitherer {
     // For each step of light v: the largest code whose level is at most the step's start,
     // and above it (<< 8) the light where the next code's level begins.
     std::uint32_t below[kSteps] = {};
-    // The same for the nearest code, with the light from which the next code is nearer,
-    // for light v + 65535 x 16 (error may take it below black or above white).
-    std::uint32_t nearest[kNearSteps] = {};
+  };
+ public:
+  // The nearest code to light v + 65535 x 16 (error may take it below black or above
+  // white), for the steps of nearShift_ bits of that light: the code nearest at the step's
+  // start, the light from which the next code is nearer, the levels of both and their shares
+  // ahead, so that one lookup gives all the error diffusion needs. Light v + 65535 x 16.
+  struct Near {
+    std::int32_t threshold;
+    std::int32_t code;
+    std::int32_t lower;
+    std::int32_t upper;
+    // 7 x (level >> 4) of the lower and the upper level: the share ahead of light `want` is
+    // 7 x (want >> 4) less that, as levels are multiples of 16.
+    std::int32_t aheadLower;
+    std::int32_t aheadUpper;
+    std::int32_t unused[2];  // 32 bytes, so that an index is a shift and a mask
   };
 
+ private:
   // Reduces `width` pixels of the next row, handing each pixel's codes to
   // emit(x, codes, channels).
   template <typename Emit>
@@ -83,6 +96,12 @@ class RowDitherer {
   void ReduceOrdered(const std::uint8_t* row, std::size_t width, const Emit& emit) const;
   template <int kChannels, typename Emit>
   void ReduceDiffused(const std::uint8_t* row, std::size_t width, const Emit& emit);
+  template <int kChannels, bool kForward, bool kChecked, typename Emit>
+  bool Diffuse(const std::uint8_t* row, std::size_t width, const Emit& emit);
+  template <int kChannels, bool kForward>
+  void ShareBelow(std::size_t width);
+  // Fills near_ from levels_.
+  void BuildNearest();
 
   DitherMethod method_;
   std::uint8_t bits_[3];  // red, green and blue, or the grey alone
@@ -94,6 +113,15 @@ class RowDitherer {
   // place at each end for the error that leaves the picture.
   std::vector<std::int32_t> here_;
   std::vector<std::int32_t> next_;
+  // The error each pixel of the row left, per channel: shared out to the next row once the
+  // row is done, outside the chain of pixels that each wait for their left neighbour.
+  std::vector<std::int32_t> error_;
+  std::vector<std::uint8_t> grey_;  // a row's grey values
+  // The nearest-code steps of each channel, one after the other, nearSteps_ a channel.
+  std::vector<Near> near_;
+  unsigned nearShift_ = 8;
+  std::uint32_t nearSteps_ = 0;  // a power of two, for light up to 3 times white
+  std::uint32_t nearLast_ = 0;   // the last step below 2 times white
 };
 
 // A RowReducer that dithers: the codes of a RowDitherer packed into the format's pixel
