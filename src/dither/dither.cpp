@@ -77,6 +77,9 @@ constexpr std::array<std::int32_t, 256> kLight = [] {
   return light;
 }();
 
+// The places of a nearest-code step's fields.
+constexpr std::size_t kThreshold = 0, kCode = 1, kLower = 2, kUpper = 3;
+
 // The 8x8 Bayer matrix: each threshold rank 0..63 once, neighbouring ranks far apart.
 constexpr std::uint8_t kBayer[8][8] = {
     {0, 32, 8, 40, 2, 34, 10, 42},    {48, 16, 56, 24, 50, 18, 58, 26},
@@ -135,7 +138,10 @@ void RowDitherer::BuildNearest() {
   // Light from -1 to 2 times white, and a copy of the last step up to 3 times white.
   nearLast_ = (std::uint32_t{3} << (20 - nearShift_)) - 1;
   nearSteps_ = std::uint32_t{4} << (20 - nearShift_);
-  near_.resize(levels_.size() * nearSteps_);
+  nearSlotBits_ = levels_.size() == 1 ? 4 : 6;
+  const std::size_t stepInts = std::size_t{1} << (nearSlotBits_ - 2);
+  near_.assign(256 + nearSteps_ * stepInts, 0);
+  for (std::size_t v = 0; v < 256; ++v) near_[v] = kLight[v] + kOne;
   for (std::size_t c = 0; c < levels_.size(); ++c) {
     const Levels& l = levels_[c];
     int nearest = 0;
@@ -144,8 +150,11 @@ void RowDitherer::BuildNearest() {
       while (nearest < l.top && up(l, nearest) <= v) ++nearest;
       // Above the top code nothing is nearer: a threshold no light reaches.
       const std::int32_t threshold = nearest < l.top ? up(l, nearest) : 0xFFFFFF;
-      const std::int32_t lower = l.level[nearest] + kOne, upper = l.level[nearest + 1] + kOne;
-      near_[c * nearSteps_ + i] = {threshold + kOne, nearest, lower, upper, 7 * (lower >> 4), 7 * (upper >> 4), {}};
+      std::int32_t* step = &near_[256 + i * stepInts + 4 * c];
+      step[kThreshold] = threshold + kOne;
+      step[kCode] = nearest;
+      step[kLower] = l.level[nearest] + kOne;
+      step[kUpper] = l.level[nearest + 1] + kOne;
     }
   }
   error_.assign(width_ * levels_.size(), 0);
@@ -188,13 +197,17 @@ void RowDitherer::ReduceRow(std::span<const std::uint8_t> row, const unsigned (&
                             std::span<std::uint32_t> values) {
   const std::size_t n = std::min({width_, row.size() / 4, values.size()});
   std::uint32_t* out = values.data();
-  // Each code times its place's value: multiplications, which need no shift register.
-  const std::uint32_t r = std::uint32_t{1} << shifts[0], g = std::uint32_t{1} << shifts[1],
-                      b = std::uint32_t{1} << shifts[2];
-  Reduce(row.data(), n, [out, r, g, b](std::size_t x, const int* code, int channels) {
+  // Each code times its place's value: multiplications, which need no shift register (the
+  // lookups of the error diffusion keep theirs). Read from the members, which the stores
+  // of the values may change for all the compiler knows: so it multiplies rather than
+  // shifts.
+  for (int c = 0; c < 3; ++c) place_[c] = std::uint32_t{1} << shifts[c];
+  const std::uint32_t* place = place_;
+  Reduce(row.data(), n, [out, place](std::size_t x, const int* code, int channels) {
     out[x] = channels == 1 ? static_cast<std::uint32_t>(code[0])
-                           : static_cast<std::uint32_t>(code[0]) * r + static_cast<std::uint32_t>(code[1]) * g +
-                                 static_cast<std::uint32_t>(code[2]) * b;
+                           : static_cast<std::uint32_t>(code[0]) * place[0] +
+                                 static_cast<std::uint32_t>(code[1]) * place[1] +
+                                 static_cast<std::uint32_t>(code[2]) * place[2];
   });
 }
 
@@ -256,59 +269,38 @@ void RowDitherer::ReduceOrdered(const std::uint8_t* row, std::size_t width, cons
 
 namespace {
 
-// Light in the working scale raised by white, so that light from -1 to 2 times white, which
-// error may reach, is a positive index.
-constexpr std::array<std::int32_t, 256> kRaisedLight = [] {
-  std::array<std::int32_t, 256> light{};
-  for (std::size_t v = 0; v < 256; ++v) light[v] = kLight[v] + kOne;
-  return light;
-}();
 
 // One channel of one pixel: the light `want` (the pixel's light, the error handed to it
 // from above and from its neighbour before it) takes the nearest level of the channel's
-// `near` steps. Stores the whole error at `error`, returns the code, and leaves in `ahead`
-// the share the next pixel takes, 7/16: the only value carried from pixel to pixel.
+// steps, the `slot`th of each step from `steps`. Stores the whole error at `error`,
+// returns the code, and leaves in `ahead` the share the next pixel takes, 7/16: the only
+// value carried from pixel to pixel.
 //
 // The levels span black to white, so the error stays bounded without clamping; a channel
 // of 8 bits meets its level exactly and has no error. The steps span light from -1 to 3
 // times white, beyond what the error reaches (about half the widest gap between levels).
-// Unchecked, the index is masked into the steps: it stays inside them whatever the light,
-// and is right while the light stays inside them, which the caller checks. Checked, the
-// index is kept inside the steps below 2 times white, as every light above takes the top
-// code.
+// Unchecked, the step is found with a shift and a mask: it stays inside the steps whatever
+// the light, and is right while the light stays inside them, which the caller checks.
+// Checked, the step is kept inside the steps below 2 times white, as every light above
+// takes the top code.
 template <bool kChecked>
-inline int DiffuseChannel(std::int32_t want, const RowDitherer::Near* near, unsigned shift,
-                          std::uint32_t mask, std::int32_t& ahead, std::int32_t* error) {
-  const RowDitherer::Near* step;
+inline int DiffuseChannel(std::int32_t want, const char* steps, unsigned shift, std::uint32_t mask,
+                          unsigned slotBits, std::size_t slot, std::int32_t& ahead, std::int32_t* error) {
+  std::size_t offset;
   if constexpr (kChecked) {
-    step = near + std::min(static_cast<std::uint32_t>(want) >> shift, mask);
+    offset = std::size_t{std::min(static_cast<std::uint32_t>(want) >> shift, mask)} << slotBits;
   } else {
-    // The byte offset of the step in one shift and one mask: steps are 32 bytes.
-    static_assert(sizeof(RowDitherer::Near) == 32);
-    step = reinterpret_cast<const RowDitherer::Near*>(reinterpret_cast<const char*>(near) +
-                                                      ((static_cast<std::uint32_t>(want) >> (shift - 5)) & mask));
+    offset = (static_cast<std::uint32_t>(want) >> shift) & mask;
   }
-  const bool upper = want >= step->threshold;
-  // Both choices first, then the choice: a conditional move, as a branch would be
+  const std::int32_t* step = reinterpret_cast<const std::int32_t*>(steps + offset + 16 * slot);
+  const bool upper = want >= step[kThreshold];
+  // Both errors first, then the choice: a conditional move, as a branch would be
   // mispredicted half the time.
-  std::int32_t e;
-  if constexpr (kChecked) {
-    const std::int32_t below = want - step->lower, above = want - step->upper;
-    e = upper ? above : below;
-    ahead = 7 * (e >> 4);
-  } else {
-    // The same from the light alone, while the lookup is on its way: a level is a multiple
-    // of 16, so the error's sixteenths are those of the light less the level's, and its last
-    // four bits the light's. One choice only, which compilers make without a branch.
-    const std::int32_t share = 7 * (want >> 4);
-    const std::int32_t aheadBelow = share - step->aheadLower, aheadAbove = share - step->aheadUpper;
-    ahead = upper ? aheadAbove : aheadBelow;
-    // ahead / 7, exactly: 0xB6DB6DB7 x 7 is 1 in 32 bits.
-    const std::uint32_t sixteenths = static_cast<std::uint32_t>(ahead) * 0xB6DB6DB7u;
-    e = static_cast<std::int32_t>(sixteenths << 4 | (static_cast<std::uint32_t>(want) & 15));
-  }
+  const std::int32_t below = want - step[kLower], above = want - step[kUpper];
+  const std::int32_t e = upper ? above : below;
+  ahead = 7 * (e >> 4);
   *error = e;
-  return step->code + upper;
+  return step[kCode] + upper;
 }
 
 }  // namespace
@@ -343,9 +335,11 @@ bool RowDitherer::Diffuse(const std::uint8_t* row, std::size_t width, const Emit
   // compiler read the members again for every pixel.
   const std::int32_t* here = here_.data() + n;  // the error places of pixel 0, then 1, ...
   std::int32_t* error = error_.data();
-  const Near* near = near_.data();
-  const unsigned shift = nearShift_;
-  const std::uint32_t mask = kChecked ? nearLast_ : (nearSteps_ - 1) << 5;
+  const std::int32_t* light = near_.data();
+  const char* steps = reinterpret_cast<const char*>(near_.data() + 256);
+  const unsigned slotBits = nearSlotBits_;
+  const unsigned shift = kChecked ? nearShift_ : nearShift_ - slotBits;
+  const std::uint32_t mask = kChecked ? nearLast_ : (nearSteps_ - 1) << slotBits;
   if constexpr (kChannels == 1) {
     // The grey values first, apart from the chain.
     std::uint8_t* grey = grey_.data();
@@ -353,13 +347,11 @@ bool RowDitherer::Diffuse(const std::uint8_t* row, std::size_t width, const Emit
     std::int32_t ahead = 0;
     for (std::size_t i = 0; i < width; ++i) {
       const std::size_t x = kForward ? i : width - 1 - i;
-      const int code[1] = {
-          DiffuseChannel<kChecked>(kRaisedLight[grey[x]] + here[x] + ahead, near, shift, mask, ahead, error + x)};
+      const int code[1] = {DiffuseChannel<kChecked>(light[grey[x]] + here[x] + ahead, steps, shift, mask, slotBits, 0,
+                                                    ahead, error + x)};
       emit(x, code, 1);
     }
   } else {
-    const Near* nearGreen = near + nearSteps_;
-    const Near* nearBlue = nearGreen + nearSteps_;
     std::int32_t red = 0, green = 0, blue = 0;
     for (std::size_t i = 0; i < width; ++i) {
       const std::size_t x = kForward ? i : width - 1 - i;
@@ -367,9 +359,9 @@ bool RowDitherer::Diffuse(const std::uint8_t* row, std::size_t width, const Emit
       const std::int32_t* in = here + 3 * x;
       std::int32_t* out = error + 3 * x;
       const int code[3] = {
-          DiffuseChannel<kChecked>(kRaisedLight[p[2]] + in[0] + red, near, shift, mask, red, out),
-          DiffuseChannel<kChecked>(kRaisedLight[p[1]] + in[1] + green, nearGreen, shift, mask, green, out + 1),
-          DiffuseChannel<kChecked>(kRaisedLight[p[0]] + in[2] + blue, nearBlue, shift, mask, blue, out + 2)};
+          DiffuseChannel<kChecked>(light[p[2]] + in[0] + red, steps, shift, mask, slotBits, 0, red, out),
+          DiffuseChannel<kChecked>(light[p[1]] + in[1] + green, steps, shift, mask, slotBits, 1, green, out + 1),
+          DiffuseChannel<kChecked>(light[p[0]] + in[2] + blue, steps, shift, mask, slotBits, 2, blue, out + 2)};
       emit(x, code, 3);
     }
   }

@@ -68,24 +68,6 @@ class RowDitherer {
     // and above it (<< 8) the light where the next code's level begins.
     std::uint32_t below[kSteps] = {};
   };
- public:
-  // The nearest code to light v + 65535 x 16 (error may take it below black or above
-  // white), for the steps of nearShift_ bits of that light: the code nearest at the step's
-  // start, the light from which the next code is nearer, the levels of both and their shares
-  // ahead, so that one lookup gives all the error diffusion needs. Light v + 65535 x 16.
-  struct Near {
-    std::int32_t threshold;
-    std::int32_t code;
-    std::int32_t lower;
-    std::int32_t upper;
-    // 7 x (level >> 4) of the lower and the upper level: the share ahead of light `want` is
-    // 7 x (want >> 4) less that, as levels are multiples of 16.
-    std::int32_t aheadLower;
-    std::int32_t aheadUpper;
-    std::int32_t unused[2];  // 32 bytes, so that an index is a shift and a mask
-  };
-
- private:
   // Reduces `width` pixels of the next row, handing each pixel's codes to
   // emit(x, codes, channels).
   template <typename Emit>
@@ -108,6 +90,7 @@ class RowDitherer {
   std::size_t width_;
   int channels_;
   std::uint64_t row_ = 0;  // rows reduced so far
+  std::uint32_t place_[3] = {};  // the value of a code of 1 in each channel's place
   std::vector<Levels> levels_;
   // Error handed to each place of this row and of the next, per channel, with one spare
   // place at each end for the error that leaves the picture.
@@ -117,9 +100,16 @@ class RowDitherer {
   // row is done, outside the chain of pixels that each wait for their left neighbour.
   std::vector<std::int32_t> error_;
   std::vector<std::uint8_t> grey_;  // a row's grey values
-  // The nearest-code steps of each channel, one after the other, nearSteps_ a channel.
-  std::vector<Near> near_;
+  // The light of each input value raised by white (256 values), then the nearest code to
+  // light v + 65535 x 16 (error may take it below black or above white) for steps of
+  // nearShift_ bits of that light: for each step and channel the light from which the next
+  // code is nearer, the code nearest at the step's start, and the levels of both (light
+  // v + 65535 x 16 too), so that one lookup gives all the error diffusion needs. The
+  // channels of a step lie side by side, 16 bytes each, in 64 bytes (16 for grey), so that
+  // one register points at every table and a light's step is a shift and a mask away.
+  std::vector<std::int32_t> near_;
   unsigned nearShift_ = 8;
+  unsigned nearSlotBits_ = 6;    // bytes of a step: 1 << nearSlotBits_
   std::uint32_t nearSteps_ = 0;  // a power of two, for light up to 3 times white
   std::uint32_t nearLast_ = 0;   // the last step below 2 times white
 };
