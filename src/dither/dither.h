@@ -68,6 +68,7 @@ class RowDitherer {
     // and above it (<< 8) the light where the next code's level begins.
     std::uint32_t below[kSteps] = {};
   };
+
   // Reduces `width` pixels of the next row, handing each pixel's codes to
   // emit(x, codes, channels).
   template <typename Emit>
