@@ -49,7 +49,7 @@ for ((i = 1; i <= runs; i++)); do
   done
 done
 for format in rgb332 rgb444; do
-  awk '$5 != 0 { exit 1 }' "$work/$format.txt" || { echo "a $format run failed" >&2; exit 1; }
+  awk '$6 != 0 { exit 1 }' "$work/$format.txt" || { echo "a $format run failed" >&2; exit 1; }
 done
 # The words: one a line after the comment.
 [ "$(($(wc -l <"$work/rgb444.mem") - 1))" -eq $((width * height)) ] || { echo "unexpected rgb444 depth" >&2; exit 1; }

@@ -1,6 +1,7 @@
 // Runs one command and prints what it cost, on one line:
-//   <wall seconds> <user seconds> <system seconds> <peak RSS in KiB> <exit status>
-// The wall time comes from the monotonic clock; the rest from the child's resource usage.
+//   <wall s> <user s> <system s> <peak RSS KiB> <page faults> <exit status>
+// The wall time comes from the monotonic clock; the rest from the child's resource usage
+// (page faults are minor and major ones together).
 // The command's standard output goes to /dev/null unless --keep-stdout is given.
 //
 // Usage: rastrom_bench_measure [--keep-stdout] <program> [arguments...]
@@ -57,7 +58,7 @@ int main(int argc, char** argv) {
   const double wall =
       double(stop.tv_sec - start.tv_sec) + double(stop.tv_nsec - start.tv_nsec) / 1e9;
   const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  std::printf("%.4f %.4f %.4f %ld %d\n", wall, Seconds(usage.ru_utime), Seconds(usage.ru_stime),
-              usage.ru_maxrss, code);
+  std::printf("%.4f %.4f %.4f %ld %ld %d\n", wall, Seconds(usage.ru_utime), Seconds(usage.ru_stime),
+              usage.ru_maxrss, usage.ru_minflt + usage.ru_majflt, code);
   return 0;
 }

@@ -1,6 +1,7 @@
 # The documents that go with the programs, and the packages CPack makes of the install:
-#   Linux:   cpack -G DEB   (in the build folder) -> rastrom_1.0_<arch>.deb
-#   Windows: cpack -G ZIP   (MinGW or MSVC build) -> rastrom-1.0-win64.zip
+#   Linux:   cpack -G DEB   (in the build folder) -> packages/rastrom_1.0_<arch>.deb
+#   Windows: cpack -G ZIP   (MinGW or MSVC build) -> packages/rastrom-1.0-win64.zip
+# `cpack -B DIR` puts them in DIR instead.
 # The programs themselves are declared with rastrom_program() (cmake/programs.cmake).
 
 set(license ${PROJECT_SOURCE_DIR}/LICENSE)
@@ -64,6 +65,12 @@ else()
   install(FILES ${readme} ${PROJECT_SOURCE_DIR}/examples/sample.bmp
                 ${PROJECT_BINARY_DIR}/doc/copyright ${changelog_gz}
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  # The README's links lead to docs/ and to the HDL example, which go beside it; the
+  # example's sources only, not what a simulation of it leaves behind.
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs
+          FILES_MATCHING PATTERN "*.md")
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/hdl/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples/hdl
+          FILES_MATCHING PATTERN "*.v" PATTERN "*.vhd" PATTERN "*.mem" PATTERN "*.mif" PATTERN "*.md")
 endif()
 
 set(CPACK_PACKAGE_VENDOR "the rastrom developers")
@@ -80,7 +87,8 @@ of 1 to 32 bits per pixel, uncompressed or RLE-compressed, with its own
 decoder, and refuses malformed files rather than guess.]=])
 set(CPACK_RESOURCE_FILE_LICENSE ${license})
 set(CPACK_STRIP_FILES ON)
-set(CPACK_OUTPUT_FILE_PREFIX packages)
+# Where the packages go is decided when cpack runs, so that `cpack -B DIR` is honoured.
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/cpack_project.cmake)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")

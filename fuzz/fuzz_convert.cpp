@@ -1,7 +1,8 @@
 // Fuzz target over the load-and-write path: the input becomes a file, the loader reads it
-// through the platform stand-in, and the COE writer writes its pixels. The last input byte
-// also chooses where the COE file goes: a temporary file (checked against a plain reference
-// writer), /dev/null, or /dev/full (a write failure that must leave the device alone).
+// through the platform stand-in, whole and a band of rows at a time, and the COE writer
+// writes its pixels. The last input byte also chooses where the COE file goes: a temporary
+// file (checked against a plain reference writer, written from the whole pixels or from the
+// bands), /dev/null, or /dev/full (a write failure that must leave the device alone).
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -131,6 +133,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(decoded.pixels.size() == std::size_t(pixels.byteCount()));
   FUZZ_CHECK(std::memcmp(decoded.pixels.data(), pixels.data(), decoded.pixels.size()) == 0);
 
+  // The same pixels a band at a time, as the converter reads them.
+  rastrom::PixelRows rows;
+  BITMAP banded{};
+  FUZZ_CHECK(rastrom::LoadBitmapRows(setup.inputPath, rows, banded) == rastrom::LoadError::kNone);
+  FUZZ_CHECK(std::memcmp(&banded, &bitmap, sizeof bitmap) == 0);
+  std::size_t joined = 0;
+  for (std::span<const std::uint8_t> band;;) {
+    FUZZ_CHECK(rows.NextBand(band));
+    if (band.empty()) break;
+    FUZZ_CHECK(band.size() <= decoded.pixels.size() - joined);
+    FUZZ_CHECK(std::memcmp(decoded.pixels.data() + joined, band.data(), band.size()) == 0);
+    joined += band.size();
+  }
+  FUZZ_CHECK(joined == decoded.pixels.size());
+
   const std::size_t pixelCount = std::size_t(pixels.byteCount()) / 4;
   switch (steer % 4) {
     case 1:
@@ -145,7 +162,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     default: {
       const char* path = setup.outputPath.c_str();
-      FUZZ_CHECK(rastrom::WriteCoeFile(path, pixels.data(), pixels.byteCount()) == 0);
+      if (steer % 4 == 3) {
+        // From the bands, read again from the file.
+        FUZZ_CHECK(rastrom::LoadBitmapRows(setup.inputPath, rows, banded) == rastrom::LoadError::kNone);
+        const auto nextBand = [&rows](std::span<const std::uint8_t>& band) {
+          return rows.NextBand(band);
+        };
+        FUZZ_CHECK(rastrom::WriteCoeFile(path, nextBand, rows.byteCount()) == 0);
+      } else {
+        FUZZ_CHECK(rastrom::WriteCoeFile(path, pixels.data(), pixels.byteCount()) == 0);
+      }
       // The whole text for small images; for large ones the header and the length, which
       // the format fixes at 11 bytes a word.
       const std::string written = ReadWholeFile(path);

@@ -1,11 +1,14 @@
 // The output when the world misbehaves: the source named as the output, a write that fails
 // part-way, a reader that goes away. The old output must survive every failure, nothing
 // half-written may be left behind, and the transcript must be complete.
+#include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -170,6 +173,70 @@ TEST_F(CliOutputTest, ClosedPipeIsAWriteError) {
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(EntryNames(work_), std::set<std::string>{"tiny.bmp"});
+}
+
+// A file its owner may not write is refused for an ordinary user, with the error of the
+// open (EACCES, 13), and left as it was, though the folder would let a new file replace it.
+// Root may write any file, so the run drops to an unprivileged user id where the tests are
+// root, as in CI; it starts the program from a descriptor opened before, since the path to
+// the build may be closed to that user.
+TEST_F(CliOutputTest, ReadOnlyOutputIsRefusedForAnOrdinaryUser) {
+  const std::string old = "the previous output\n";
+  Write("old.coe", old);
+  ASSERT_EQ(chmod((work_ / "old.coe").c_str(), 0444), 0);
+  const uid_t user = geteuid() == 0 ? 65534 : geteuid();
+  for (const std::string name : {"", "tiny.bmp", "old.coe"}) {
+    ASSERT_EQ(chown((work_ / name).c_str(), user, user), 0) << name;
+  }
+  const int binary = open(RASTROM_BINARY, O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(binary, 0);
+  char program[] = "rastrom", source[] = "tiny.bmp", output[] = "old.coe";
+  char* argv[] = {program, source, output, nullptr};
+  const RunResult r = Run({}, [binary, user, &argv] {
+    if (getuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(user) != 0 || setuid(user) != 0)) {
+      _exit(125);
+    }
+    fexecve(binary, argv, environ);
+    _exit(127);
+  });
+  close(binary);
+  EXPECT_EQ(r.out, Head("tiny.bmp", "old.coe") + "Error: Failed to open Output file: old.coe, Error 13\n" +
+                       kWriteFailedTail);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(ReadFile(work_ / "old.coe"), old);
+  EXPECT_EQ(Mode("old.coe"), 0444u);
+  EXPECT_EQ(EntryNames(work_), (std::set<std::string>{"tiny.bmp", "old.coe"}));
+}
+
+// A run started with SIGHUP ignored (nohup, a background job of a shell that exits) keeps
+// it ignored: a hang-up that arrives mid-run, while the source is still being read from a
+// FIFO, changes nothing, and the output is complete.
+TEST_F(CliOutputTest, IgnoredHangUpLetsTheRunFinish) {
+  ASSERT_EQ(mkfifo((work_ / "fifo.bmp").c_str(), 0600), 0);
+  const pid_t pid = StartProgram(RASTROM_BINARY, {"fifo.bmp", "out.coe"}, work_, root_ / "stdout",
+                                 root_ / "stderr", [] { std::signal(SIGHUP, SIG_IGN); });
+  ASSERT_GT(pid, 0);
+  // The program opens the FIFO to read the source after it has set up its signals; until
+  // then, opening it to write fails with ENXIO.
+  int fifo = -1;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while ((fifo = open((work_ / "fifo.bmp").c_str(), O_WRONLY | O_NONBLOCK)) < 0 && errno == ENXIO &&
+         std::chrono::steady_clock::now() < deadline) {
+    usleep(1000);
+  }
+  EXPECT_GE(fifo, 0);
+  kill(pid, SIGHUP);
+  if (fifo >= 0) {
+    fcntl(fifo, F_SETFL, 0);
+    EXPECT_EQ(write(fifo, kTinyBmp.data(), kTinyBmp.size()), static_cast<ssize_t>(kTinyBmp.size()));
+    close(fifo);
+  }
+  const RunResult r = FinishProgram(pid, root_ / "stdout", root_ / "stderr");
+  EXPECT_EQ(r.out, Head("fifo.bmp", "out.coe") + kSuccessTail);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(ReadFile(work_ / "out.coe"), kTinyCoe);
 }
 
 }  // namespace

@@ -92,14 +92,15 @@ struct RunResult {
   std::string out, err;
 };
 
-// Runs `binary` with `args` in `workDir`, stdin from /dev/null, stdout and stderr
-// captured in the files `outPath` and `errPath`, and returns what it left in them.
-// `inChild`, when given, runs in the child just before the program starts (limits, umask).
-inline RunResult RunProgram(const std::string& binary, const std::vector<std::string>& args,
-                            const std::filesystem::path& workDir,
-                            const std::filesystem::path& outPath,
-                            const std::filesystem::path& errPath,
-                            const std::function<void()>& inChild = {}) {
+// Starts `binary` with `args` in `workDir`, stdin from /dev/null, stdout and stderr
+// captured in the files `outPath` and `errPath`, and returns its process id (-1 when it
+// cannot start). `inChild`, when given, runs in the child just before the program starts
+// (limits, umask).
+inline pid_t StartProgram(const std::string& binary, const std::vector<std::string>& args,
+                          const std::filesystem::path& workDir,
+                          const std::filesystem::path& outPath,
+                          const std::filesystem::path& errPath,
+                          const std::function<void()>& inChild = {}) {
   std::vector<std::string> full = {binary};
   full.insert(full.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -118,6 +119,12 @@ inline RunResult RunProgram(const std::string& binary, const std::vector<std::st
     execv(argv[0], argv.data());
     _exit(127);
   }
+  return pid;
+}
+
+// Waits for a program that StartProgram started and returns what it left in its streams.
+inline RunResult FinishProgram(pid_t pid, const std::filesystem::path& outPath,
+                               const std::filesystem::path& errPath) {
   RunResult result;
   int wstatus = 0;
   if (pid < 0 || waitpid(pid, &wstatus, 0) != pid) return result;
@@ -125,6 +132,16 @@ inline RunResult RunProgram(const std::string& binary, const std::vector<std::st
   result.out = ReadFile(outPath);
   result.err = ReadFile(errPath);
   return result;
+}
+
+// Runs `binary` as StartProgram starts it, and returns what it left in its streams.
+inline RunResult RunProgram(const std::string& binary, const std::vector<std::string>& args,
+                            const std::filesystem::path& workDir,
+                            const std::filesystem::path& outPath,
+                            const std::filesystem::path& errPath,
+                            const std::function<void()>& inChild = {}) {
+  return FinishProgram(StartProgram(binary, args, workDir, outPath, errPath, inChild), outPath,
+                       errPath);
 }
 
 // Runs the built binary (RASTROM_BINARY) as RunProgram does.

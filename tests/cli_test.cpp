@@ -122,7 +122,7 @@ const std::vector<CliCase>& Cases() {
 
 class CliTranscript : public CliTest, public ::testing::WithParamInterface<CliCase> {};
 
-TEST_P(CliTranscript, PrintsExactlyAndLeavesTheExpectedFiles) {
+TEST_P(CliTranscript, PrintsAndLeavesExactly) {
   const CliCase& c = GetParam();
   const RunResult r = Run(c.args);
   EXPECT_EQ(r.out, Expand(kBanner + c.stdoutAfterBanner));

@@ -35,6 +35,8 @@ struct Variant {
   Words words;
 };
 
+void PrintTo(const Variant& v, std::ostream* os) { *os << v.name; }
+
 class CoeVariants : public testing::TestWithParam<Variant> {};
 
 TEST_P(CoeVariants, ReadsTheWords) {
@@ -108,9 +110,11 @@ struct Malformed {
   std::string error;  // the whole message, line number first
 };
 
+void PrintTo(const Malformed& m, std::ostream* os) { *os << m.name; }
+
 class CoeMalformed : public testing::TestWithParam<Malformed> {};
 
-TEST_P(CoeMalformed, IsRefusedNamingTheLine) {
+TEST_P(CoeMalformed, IsRefusedAtItsLine) {
   const CoeContents coe = Read(GetParam().text);
   EXPECT_EQ(coe.error, GetParam().error);
   EXPECT_TRUE(coe.words.empty());
@@ -150,7 +154,10 @@ INSTANTIATE_TEST_SUITE_P(
                   "line 1: unexpected ','; MEMORY_INITIALIZATION_RADIX or "
                   "MEMORY_INITIALIZATION_VECTOR expected"},
         Malformed{"EmptyVector", kRadix16 + "MEMORY_INITIALIZATION_VECTOR=;\n",
-                  "line 3: the vector has no values"},
+                  "line 2: the vector has no values"},
+        Malformed{"EmptyVectorBeforeComments",
+                  "; a\n; b\n; c\n; d\n" + kRadix16 + "MEMORY_INITIALIZATION_VECTOR= ; none\n; more\n",
+                  "line 6: the vector has no values"},
         Malformed{"VectorNotEnded", kRadix16 + kVector + "1,\n2,\n",
                   "line 5: the file ends before the vector's closing ';' after its last value"},
         Malformed{"VectorEndsWithCommaThenSemicolon", kRadix16 + kVector + "1,\n;\n",

@@ -97,7 +97,7 @@ void PrintTo(const WriteCase& c, std::ostream* os) { *os << c.name; }
 
 class MemCliWrites : public MemCliTest, public testing::WithParamInterface<WriteCase> {};
 
-TEST_P(MemCliWrites, ExactlyThisFileAndNothingElse) {
+TEST_P(MemCliWrites, ExactlyThisFile) {
   const WriteCase& c = GetParam();
   const RunResult r = Mem(c.args);
   EXPECT_EQ(r.status, 0);
@@ -123,6 +123,10 @@ INSTANTIATE_TEST_SUITE_P(
                   "-- five.bmp: 5 x 1 pixels of 3-3-2 RGB, 2 to a word; depth 3, width 16\n"
                   "WIDTH=16;\nDEPTH=3;\nADDRESS_RADIX=HEX;\nDATA_RADIX=HEX;\nCONTENT BEGIN\n"
                   "0 : FFE0;\n1 : 1C03;\n2 : 6D00;\nEND;\n"},
+        // The extension is what follows the last dot: "mif.mem" and "v2" name no format.
+        WriteCase{"FormatFromTheLastDot", {"five.bmp", "logo.v2.mif.mem"},
+                  "// five.bmp: 5 x 1 pixels of 3-3-2 RGB, 4 to a word; depth 2, width 32\n"
+                  "FFE01C03\n6D000000\n"},
         WriteCase{"FormatOptionWinsOverExtension", {"--format=MEM", "five.bmp", "out.Mif"},
                   "// five.bmp: 5 x 1 pixels of 3-3-2 RGB, 4 to a word; depth 2, width 32\n"
                   "FFE01C03\n6D000000\n"},
@@ -245,6 +249,19 @@ TEST_F(MemCliTest, HelpGoesToStandardOutput) {
                                "--format mem|mif|coe "}) {
       EXPECT_NE(r.out.find(std::string("\n  ") + option), std::string::npos) << option;
     }
+    EXPECT_FALSE(fs::exists(work_ / "out.mem"));
+  }
+}
+
+// The version is the project's, as the other programs and the Windows resource give it;
+// like --help, it wins over everything else on the line.
+TEST_F(MemCliTest, VersionGoesToStandardOutput) {
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"--version"}, {"--word", "8", "--version", "tiny.bmp", "out.mem"}}) {
+    const RunResult r = Mem(args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "rastrom-mem 1.0\n");
+    EXPECT_EQ(r.err, "");
     EXPECT_FALSE(fs::exists(work_ / "out.mem"));
   }
 }

@@ -164,7 +164,7 @@ struct RefusalCase {
 
 class PixelCliRefuses : public PixelCli, public testing::WithParamInterface<RefusalCase> {};
 
-TEST_P(PixelCliRefuses, WithStatusReasonAndNoFile) {
+TEST_P(PixelCliRefuses, AndWritesNothing) {
   Put("wide.mem", "// p: 2 x 1 pixels of 4-4-4 RGB, 1 to a word; depth 2, width 12\nFFF\n1000\n");
   // A few bytes that claim a picture no memory holds must not make the programs try.
   Put("huge.mem", "// p: 4000000000 x 4000000000 pixels of 1-bit grey, 1 to a word; depth 1, width 1\n1\n");

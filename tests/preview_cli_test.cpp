@@ -89,7 +89,7 @@ void PrintTo(const UsageCase& c, std::ostream* os) { *os << c.name; }
 
 class PreviewUsage : public PreviewCli, public testing::WithParamInterface<UsageCase> {};
 
-TEST_P(PreviewUsage, IsAUsageErrorWithStatusTwo) {
+TEST_P(PreviewUsage, IsAUsageError) {
   const RunResult r = Run(GetParam().args);
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.out, "");
@@ -136,7 +136,7 @@ void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 class PreviewFailure : public PreviewCli, public testing::WithParamInterface<FailureCase> {};
 
 // A failure says why on one line, leaves no output behind, and an old output untouched.
-TEST_P(PreviewFailure, FailsWithStatusOneAndLeavesTheOldOutput) {
+TEST_P(PreviewFailure, FailsLeavingTheOldOutput) {
   WriteFile(root_ / "input.coe", GetParam().coe);
   WriteFile(work_ / "out.bmp", "old picture");
   const RunResult r = Run({"@/input.coe", GetParam().size, "out.bmp"});

@@ -2,7 +2,9 @@
 # Repeats, with real processes, the ways the outside world can upset a conversion, and
 # counts the bad outcomes (there must be none):
 #   shrink     the source is truncated while it is converted: the run must end with a
-#              whole transcript (converted, or "Error: Failed to load image!"), never a signal;
+#              whole transcript (converted; "Error: Failed to load image!" when the cut comes
+#              before the first band is read; a failed write, Error 5, with no output left,
+#              when it comes between bands), never a signal;
 #   parallel   several runs write one output path at once: one complete file from one of
 #              them must be left, and nothing else;
 #   interrupt  a run replacing an old output is stopped by SIGINT, SIGTERM or SIGKILL at a
@@ -57,8 +59,13 @@ for ((t = 0; t < tries; t++)); do
       wrong=$((wrong + 1))
     elif [[ $last == "Program completed successfully!" ]]; then
       cmp -s shrink.coe ref2.coe || { echo "  shrink: a converted file differs"; wrong=$((wrong + 1)); }
-    elif ! grep -qx "Error: Failed to load image!" shrink.out || [[ $last != "Program exits with errors!" ]]; then
+    elif [[ $last != "Program exits with errors!" ]] ||
+         ! grep -qx -e "Error: Failed to load image!" \
+                    -e "Error: Failed to write Output file: shrink.coe, Error 5" shrink.out; then
       echo "  shrink: unexpected transcript ending: $last"
+      wrong=$((wrong + 1))
+    elif [[ -e shrink.coe ]]; then
+      echo "  shrink: a failed run left an output behind"
       wrong=$((wrong + 1))
     fi
     rm -f shrink.coe

@@ -55,7 +55,8 @@ int RunConverter(int argc, const char* const* argv) {
   std::printf("Source file: %s\n", source);
   std::printf("Output file: %s\n", output);
 
-  PixelBuffer pixels;
+  // The pixels are read from the source a band at a time as the writer converts them.
+  PixelRows pixels;
   BITMAP bitmap{};
   if (LoadSourceImage(source, pixels, bitmap) == 1) {
     std::printf("Error!\n");
@@ -83,11 +84,14 @@ int RunConverter(int argc, const char* const* argv) {
     std::printf("Error: Output Data failed!\n");
     return ExitWithErrors();
   }
-  if (WriteCoeFile(output, pixels.data(), pixels.byteCount()) == 1) {
+  const auto nextBand = [&pixels](std::span<const std::uint8_t>& band) {
+    return pixels.NextBand(band);
+  };
+  if (WriteCoeFile(output, nextBand, pixels.byteCount()) == 1) {
     std::printf("Error: Output Data failed!\n");
     return ExitWithErrors();
   }
-  pixels.Release();
+  pixels = PixelRows();
   std::printf("Program completed successfully!\n");
   return 0;
 }

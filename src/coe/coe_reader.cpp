@@ -220,10 +220,13 @@ class CoeParser {
   // Reads values up to the closing semicolon: separated by commas or white space, no two
   // commas without a value between them.
   bool ReadVector(unsigned radix, std::vector<std::uint32_t>& words) {
+    // A vector without values is at fault where it begins, not past the comments that follow.
+    const std::size_t startLine = line_;
     bool afterValue = false;  // a value was the last thing read, so ';' ends the vector
     while (true) {
       SkipSpace(!afterValue);
       if (AtEnd()) {
+        if (words.empty()) line_ = startLine;
         error_ = words.empty() ? "the vector has no values"
                                : "the file ends before the vector's closing ';' after its last value";
         return false;

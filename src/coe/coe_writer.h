@@ -3,6 +3,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <span>
 #include <string>
 
 namespace rastrom {
@@ -32,5 +34,17 @@ std::string CoeHeader(std::uint64_t depth, unsigned wordBits);
 // 32-bit word, every line ending in CR LF. Returns 0 when written; 1 when the file cannot
 // be opened or written, after printing the reason (an incomplete regular file is removed).
 int WriteCoeFile(const char* path, const std::uint8_t* pixels, std::int32_t byteCount);
+
+// Hands the writer the next pixels: points `band` at them (whole 4-byte pixels, in order,
+// valid until the next call), or at nothing after the last. Returns false when they cannot
+// be had.
+using PixelBandSource = std::function<bool(std::span<const std::uint8_t>& band)>;
+
+// The same for pixels that arrive a band at a time, `byteCount` bytes in all; a word may
+// begin in one band and end in the next. The text is written as each band arrives. When
+// the pixels cannot all be had (the source fails, or ends early), nothing is left behind
+// and it prints "Error: Failed to write Output file: <path>, Error 5" (an input/output
+// error) and returns 1.
+int WriteCoeFile(const char* path, const PixelBandSource& nextBand, std::int32_t byteCount);
 
 }  // namespace rastrom

@@ -54,8 +54,9 @@ class FileBytes {
   MallocBytes copy_;        // a pipe or device, read whole
 };
 
-// Called, when set, after a bitmap's headers are read and before its pixels are. Only
-// tests set it, to change the file at that moment.
+// Called, when set, after a bitmap's headers are read and before each read of its pixels
+// (each band of rows, or the whole run-length stream). Only tests set it, to change the
+// file at that moment.
 extern void (*gBeforePixelRead)();
 
 }  // namespace rastrom

@@ -49,4 +49,11 @@ LONG GetBitmapBits(HBITMAP bitmap, LONG bytes, LPVOID bits);
 // Releases a bitmap made by LoadImageA.
 BOOL DeleteObject(HGDIOBJ object);
 
+// The stand-in's one addition: decodes `rows` rows of the bitmap's bits, from row `firstRow`
+// counted from the top, into `bits` (4 x width bytes a row), so a picture can be converted a
+// band at a time without ever being in memory whole. Returns `rows`, or 0 when the file no
+// longer holds them. Declared weak: where it is missing (a test's fake of the platform), the
+// loader copies the whole bits with GetBitmapBits instead.
+__attribute__((weak)) LONG GetBitmapRows(HBITMAP bitmap, LONG firstRow, LONG rows, LPVOID bits);
+
 #endif

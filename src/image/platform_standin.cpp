@@ -1,7 +1,7 @@
 // The project's own stand-in for the platform's image functions, used where the platform
 // has none. A "bitmap" here is the open file with its validated headers: the pixels are read
 // and decoded straight into the caller's buffer by GetBitmapBits, so the image is never held
-// twice.
+// twice, or a band of rows at a time by GetBitmapRows, so it is never held whole.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -11,13 +11,15 @@
 
 #include "bmp_decode.h"
 #include "file_bytes.h"
+#include "pixel_buffer.h"
 #include "platform.h"
 
 struct StandInBitmap {
   explicit StandInBitmap(const char* path) : file(path) {}
   rastrom::FileBytes file;
   rastrom::BmpHeader header;
-  rastrom::ScratchBytes scratch;  // the headers, then each band of rows or the RLE stream
+  rastrom::ScratchBytes scratch;  // the headers, then each band of stored rows or the RLE stream
+  rastrom::PixelBuffer decoded;   // a run-length picture, decoded whole on the first read
 };
 
 HANDLE LoadImageA(HINSTANCE, const char* name, UINT type, int, int, UINT flags) {
@@ -55,48 +57,95 @@ int GetObjectA(HANDLE object, int size, LPVOID buffer) {
 
 namespace {
 
-// Reads and decodes the pixels into `out` (4 x width x height bytes). Uncompressed rows are
-// read a band at a time into one reused block, so the image is in memory about once rather
-// than as file plus pixels; bands are whole stored rows, which decode independently of each
-// other. An RLE stream is read whole. Returns false when the file no longer holds the
-// pixels its headers promised (it has shrunk, or a read failed).
-bool ReadPixels(StandInBitmap& bitmap, std::uint8_t* out) {
+bool IsRunLength(const rastrom::BmpHeader& header) {
+  return header.format == rastrom::BmpPixelFormat::kRle8 ||
+         header.format == rastrom::BmpPixelFormat::kRle4;
+}
+
+// Reads a run-length stream whole and decodes it into `out` (4 x width x height bytes).
+bool DecodeRunLength(StandInBitmap& bitmap, std::uint8_t* out) {
   if (rastrom::gBeforePixelRead != nullptr) rastrom::gBeforePixelRead();
+  const rastrom::BmpHeader& header = bitmap.header;
+  std::span<const std::uint8_t> data;
+  if (!bitmap.file.Fetch(header.pixelOffset, header.pixelBytes, bitmap.scratch, data)) return false;
+  rastrom::BmpHeader part = header;  // the stream fetched starts with its pixels
+  part.pixelOffset = 0;
+  rastrom::DecodeBmpPixels(data, part, {out, std::size_t{4} * static_cast<std::size_t>(header.width) *
+                                                 static_cast<std::size_t>(header.height)});
+  return true;
+}
+
+// Decodes picture rows [first, first + rows), counted from the top, into `out` (4 x width
+// bytes a row). Uncompressed rows are read straight from their place in the file: a band of
+// picture rows is a run of stored rows, which decode independently of the rest, wherever
+// the file stores them (from the end for a bottom-up file). A run-length stream is read and
+// decoded whole on the first call, since its rows can only be found by decoding what comes
+// before them. Returns false when the file no longer holds the pixels its headers promised
+// (it has shrunk, or a read failed) or there is no memory for them.
+bool ReadRows(StandInBitmap& bitmap, std::size_t first, std::size_t rows, std::uint8_t* out) {
   const rastrom::BmpHeader& header = bitmap.header;
   const auto width = static_cast<std::size_t>(header.width);
   const auto height = static_cast<std::size_t>(header.height);
+  const std::size_t rowBytes = 4 * width;
   std::span<const std::uint8_t> data;
   // The bytes fetched are decoded as a file of their own that starts with its pixels.
   rastrom::BmpHeader part = header;
   part.pixelOffset = 0;
-  if (header.format == rastrom::BmpPixelFormat::kRle8 ||
-      header.format == rastrom::BmpPixelFormat::kRle4) {
-    if (!bitmap.file.Fetch(header.pixelOffset, header.pixelBytes, bitmap.scratch, data)) {
-      return false;
+  if (IsRunLength(header)) {
+    if (bitmap.decoded.empty()) {
+      // The headers keep 4 x width x height within a signed 32-bit count.
+      bitmap.decoded = rastrom::PixelBuffer::Allocate(static_cast<std::int32_t>(rowBytes * height));
+      if (bitmap.decoded.empty()) return false;
+      if (!DecodeRunLength(bitmap, bitmap.decoded.data())) {
+        bitmap.decoded.Release();
+        return false;
+      }
     }
-    rastrom::DecodeBmpPixels(data, part, {out, 4 * width * height});
+    std::memcpy(out, bitmap.decoded.data() + first * rowBytes, rows * rowBytes);
     return true;
   }
-  constexpr std::size_t kBandBytes = std::size_t{1} << 20;
+  if (rastrom::gBeforePixelRead != nullptr) rastrom::gBeforePixelRead();
   const std::size_t stride = (width * header.bitsPerPixel + 31) / 32 * 4;
-  const std::size_t bandRows = stride < kBandBytes ? kBandBytes / stride : 1;
+  // Stored row r is picture row r when top-down, height - 1 - r when bottom-up.
+  const std::size_t stored = header.topDown ? first : height - first - rows;
+  part.height = static_cast<std::int32_t>(rows);
+  // The last stored row may lack its padding; every other band is whole rows.
+  part.pixelBytes =
+      stored + rows == height ? header.pixelBytes - stored * stride : rows * stride;
+  if (!bitmap.file.Fetch(header.pixelOffset + stored * stride, part.pixelBytes, bitmap.scratch,
+                         data)) {
+    return false;
+  }
+  rastrom::DecodeBmpPixels(data, part, {out, rowBytes * rows});
+  return true;
+}
+
+// Decodes the whole picture into `out` (4 x width x height bytes), a band at a time.
+bool ReadPixels(StandInBitmap& bitmap, std::uint8_t* out) {
+  const auto width = static_cast<std::size_t>(bitmap.header.width);
+  const auto height = static_cast<std::size_t>(bitmap.header.height);
+  if (IsRunLength(bitmap.header)) return DecodeRunLength(bitmap, out);
+  constexpr std::size_t kBandBytes = std::size_t{1} << 20;
+  const std::size_t bandRows = 4 * width < kBandBytes ? kBandBytes / (4 * width) : 1;
   for (std::size_t first = 0, rows = 0; first < height; first += rows) {
     rows = height - first < bandRows ? height - first : bandRows;
-    part.height = static_cast<std::int32_t>(rows);
-    // The last row may lack its padding; every other band is whole rows.
-    part.pixelBytes = first + rows == height ? header.pixelBytes - first * stride : rows * stride;
-    if (!bitmap.file.Fetch(header.pixelOffset + first * stride, part.pixelBytes, bitmap.scratch,
-                           data)) {
-      return false;
-    }
-    // Stored row r is picture row r when top-down, height - 1 - r when bottom-up.
-    const std::size_t top = header.topDown ? first : height - first - rows;
-    rastrom::DecodeBmpPixels(data, part, {out + 4 * width * top, 4 * width * rows});
+    if (!ReadRows(bitmap, first, rows, out + 4 * width * first)) return false;
   }
   return true;
 }
 
 }  // namespace
+
+LONG GetBitmapRows(HBITMAP bitmap, LONG firstRow, LONG rows, LPVOID bits) {
+  if (bitmap == nullptr || bits == nullptr || firstRow < 0 || rows <= 0 ||
+      rows > bitmap->header.height - firstRow) {
+    return 0;
+  }
+  return ReadRows(*bitmap, static_cast<std::size_t>(firstRow), static_cast<std::size_t>(rows),
+                  static_cast<std::uint8_t*>(bits))
+             ? rows
+             : 0;
+}
 
 LONG GetBitmapBits(HBITMAP bitmap, LONG bytes, LPVOID bits) {
   if (bitmap == nullptr || bits == nullptr || bytes <= 0) return 0;

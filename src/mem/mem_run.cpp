@@ -58,6 +58,7 @@ constexpr const char* kHelp =
     "                    the colour under a picture's transparent parts, in hex (default\n"
     "                    000000); a BMP file's alpha channel is used only when it is given\n"
     "  --help            print this help and exit\n"
+    "  --version         print the program's name and version and exit\n"
     "\n"
     "Examples:\n"
     "  rastrom-mem --pixel rgb444 picture.bmp picture.mem      Basys 3, Nexys A7, DE10-Lite\n"
@@ -76,6 +77,7 @@ struct Options {
   PictureOptions picture;
   std::vector<const char*> files;
   bool help = false;
+  bool version = false;
 };
 
 int UsageError(const std::string& message) {
@@ -136,6 +138,10 @@ int ParseCommandLine(int argc, const char* const* argv, Options& options) {
     }
     if (arg == "--help" || arg == "-h") {
       options.help = true;
+      return 0;
+    }
+    if (arg == "--version") {
+      options.version = true;
       return 0;
     }
     if (arg == "--align-rows" || arg == "--pages") {
@@ -387,6 +393,10 @@ int RunMemoryFileProgram(int argc, const char* const* argv) {
   if (options.help) {
     std::fputs(kUsage, stdout);
     std::fputs(kHelp, stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  }
+  if (options.version) {
+    std::printf("rastrom-mem %s\n", RASTROM_VERSION);
     return std::fflush(stdout) == 0 ? 0 : 1;
   }
   try {

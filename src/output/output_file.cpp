@@ -40,6 +40,9 @@ namespace {
 // a string that does not change while it is published.
 std::atomic<const char*> gToRemove{nullptr};
 
+// Set by tests only: no unnamed temporary files.
+bool gNamedTemporaryFiles = false;
+
 int LastErrno() { return errno != 0 ? errno : EIO; }
 
 // Where the last folder separator of a path stands, or npos.
@@ -205,7 +208,7 @@ int OutputFile::Open(const char* path) {
 #if defined(O_TMPFILE)
   // An unnamed file leaves nothing behind whatever ends the process; it gets its name only
   // when it is complete. Linking it needs /proc.
-  if (access("/proc/self/fd", X_OK) == 0) {
+  if (!gNamedTemporaryFiles && access("/proc/self/fd", X_OK) == 0) {
     fd_ = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     unnamed_ = fd_ >= 0;
   }
@@ -388,6 +391,8 @@ bool IsSameFile(const char* first, const char* second) {
          a.st_ino == b.st_ino;
 #endif
 }
+
+void UseNamedTemporaryFiles(bool named) { gNamedTemporaryFiles = named; }
 
 void HandleOutputSignals() {
 #ifdef _WIN32

@@ -65,4 +65,9 @@ bool IsSameFile(const char* first, const char* second);
 // run (SIGINT, SIGTERM) remove its temporary file before it ends. Call once, early.
 void HandleOutputSignals();
 
+// For tests: with `named` true, every temporary file has a name from the start, as on
+// Windows and where the file system refuses unnamed files, so that this path, too, can be
+// tried where unnamed files work. Off by default.
+void UseNamedTemporaryFiles(bool named);
+
 }  // namespace rastrom

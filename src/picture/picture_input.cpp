@@ -114,18 +114,73 @@ class WholePicture final : public RowSource {
   std::int32_t height_;
 };
 
+// A BMP file's picture, read from the file a band of rows at a time whenever its rows are
+// asked for (held whole only where the platform loads it whole, on Windows).
+class BandedPicture final : public RowSource {
+ public:
+  explicit BandedPicture(PixelRows pixels) : pixels_(std::move(pixels)) {}
+
+  std::string ReadRows(RowOrder order, const RowSink& sink) const override {
+    const std::int32_t height = pixels_.height();
+    const std::int32_t bandRows = PixelRows::BandRows(pixels_.width());
+    const std::int32_t bands = (height + bandRows - 1) / bandRows;
+    for (std::int32_t b = 0; b < bands; ++b) {
+      const std::int32_t first = (order == RowOrder::kTopDown ? b : bands - 1 - b) * bandRows;
+      const std::int32_t count = std::min(bandRows, height - first);
+      std::span<const std::uint8_t> rows;
+      if (!pixels_.ReadBand(first, count, rows)) {
+        return "has changed since it was opened: its pixels can no longer be read";
+      }
+      if (!sink(first, count, rows)) break;
+    }
+    return {};
+  }
+
+ private:
+  // Reading a band reuses the one band buffer and moves the file's position.
+  mutable PixelRows pixels_;
+};
+
+std::string RefusedDepth(const char* path, const BITMAP& bitmap) {
+  return Named(path, "loads as " + std::to_string(bitmap.bmPlanes) + " plane(s) of " +
+                         std::to_string(bitmap.bmBitsPixel) +
+                         " bits per pixel; only 1 plane of 32 bits is supported");
+}
+
+// A BMP file without a background to put under its alpha: read a band at a time, so its
+// size does not matter.
+std::string ReadBmpInBands(const char* path, PictureInput& input) {
+  PixelRows pixels;
+  BITMAP bitmap{};
+  if (LoadBitmapRows(path, pixels, bitmap) != LoadError::kNone) {
+    return Named(path, "starts like a BMP file but does not load as one");
+  }
+  // On Windows the platform may keep an image at its own depth; the converter refuses it too.
+  if (bitmap.bmPlanes != 1 || bitmap.bmBitsPixel != 32) return RefusedDepth(path, bitmap);
+  // The loader refuses negative sizes and keeps 4 x width x height within a signed 32-bit
+  // count; the rows it hands out are checked against it anyway.
+  if (bitmap.bmWidth < 0 || bitmap.bmHeight < 0 || pixels.height() != bitmap.bmHeight ||
+      pixels.width() != bitmap.bmWidth) {
+    return Named(path, "loads with fewer pixel bytes than its size needs");
+  }
+  input.kind = PictureInput::Kind::kBmp;
+  input.width = bitmap.bmWidth;
+  input.height = bitmap.bmHeight;
+  input.rows = std::make_shared<BandedPicture>(std::move(pixels));
+  return {};
+}
+
 std::string ReadBmp(const char* path, const PictureOptions& options, PictureInput& input) {
+  // The background goes under the alpha channel of the whole picture, read from the file's
+  // own bytes; without one, the picture is read a band at a time.
+  if (!options.backgroundGiven) return ReadBmpInBands(path, input);
   PixelBuffer pixels;
   BITMAP bitmap{};
   if (LoadBitmapPixels(path, pixels, bitmap) != LoadError::kNone) {
     return Named(path, "starts like a BMP file but does not load as one");
   }
   // On Windows the platform may keep an image at its own depth; the converter refuses it too.
-  if (bitmap.bmPlanes != 1 || bitmap.bmBitsPixel != 32) {
-    return Named(path, "loads as " + std::to_string(bitmap.bmPlanes) + " plane(s) of " +
-                           std::to_string(bitmap.bmBitsPixel) +
-                           " bits per pixel; only 1 plane of 32 bits is supported");
-  }
+  if (bitmap.bmPlanes != 1 || bitmap.bmBitsPixel != 32) return RefusedDepth(path, bitmap);
   // The loader refuses negative sizes and keeps 4 x width x height within a signed 32-bit
   // count, so the product below cannot overflow; the buffer is checked against it anyway.
   const auto pixelCount = static_cast<std::size_t>(bitmap.bmWidth) *

@@ -1,0 +1,23 @@
+# ctest prints a line of about 44 columns plus the test's name for every test it runs; a
+# name of at most 75 characters keeps those lines under 120 columns.
+# Usage: cmake -DCTEST=<ctest> -DBUILD=<build folder> -P test_names.cmake
+execute_process(COMMAND "${CTEST}" --test-dir "${BUILD}" -N OUTPUT_VARIABLE listing RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "ctest -N failed:\n${listing}")
+endif()
+string(REGEX MATCHALL "Test +#[0-9]+: [^\n]+" lines "${listing}")
+set(long "")
+foreach(line IN LISTS lines)
+  string(REGEX REPLACE "^Test +#[0-9]+: " "" name "${line}")
+  string(LENGTH "${name}" length)
+  if(length GREATER 75)
+    string(APPEND long "\n  ${length}: ${name}")
+  endif()
+endforeach()
+list(LENGTH lines count)
+if(count LESS 10)
+  message(FATAL_ERROR "ctest -N listed only ${count} tests:\n${listing}")
+endif()
+if(long)
+  message(FATAL_ERROR "test names longer than 75 characters (shorten the suite, test or case name):${long}")
+endif()
