@@ -42,10 +42,11 @@ magick="$(command -v convert-im6.q16 || command -v magick || command -v convert 
 work="$(mktemp -d "${TMPDIR:-/tmp}/rastrom-dither-speed.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
 
-# The median wall time of a file of "wall user sys rss status" lines (with "cpu", the median
-# of user + system time); fails on a failed run.
+# The median wall time of a file of rastrom_bench_measure lines, wall, user and system time
+# first and the exit status last (with "cpu", the median of user + system time); fails on a
+# failed run.
 median() {
-  if awk '$5 != 0 {bad = 1} END {exit !bad}' "$1"; then
+  if awk '$NF != 0 {bad = 1} END {exit !bad}' "$1"; then
     echo "a run failed: $1" >&2
     exit 1
   fi

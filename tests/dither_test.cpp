@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -252,6 +253,65 @@ TEST(RowDitherer, GivesTheSameCodesOnEveryRun) {
     const std::vector<std::uint8_t> first = Reduce(c.method, format, picture);
     EXPECT_EQ(Reduce(c.method, format, picture), first);
     EXPECT_EQ(fnv(first), c.sum) << DitherMethodName(c.method) << " " << c.format;
+  }
+}
+
+// The error diffusion's words pinned for pictures that stress it: noise over the whole
+// range (the largest errors), a smooth gradient, saturated stripes, and rows of 1 to 3
+// pixels, where the shares meant for the sides fall on the ends. Both outputs are summed,
+// the codes and the packed values, and a last row shorter than the others (the slices of a
+// memory of unknown size end so). Any change of a single word changes a sum.
+TEST(RowDitherer, DiffusionWordsStayPinned) {
+  auto fnv = [](std::uint32_t h, std::uint32_t word) {
+    for (int i = 0; i < 4; ++i) h = (h ^ ((word >> (8 * i)) & 0xFF)) * 16777619u;
+    return h;
+  };
+  auto colour = [](int kind, std::size_t x, std::size_t y, std::uint32_t& seed) {
+    seed = seed * 1664525u + 1013904223u;
+    const std::uint32_t n = seed >> 8;
+    switch (kind) {
+      case 0: return std::array<int, 3>{int(n & 255), int(n >> 8 & 255), int(n >> 16 & 255)};
+      case 1: return std::array<int, 3>{int(x * 3 % 256), int((x + y) % 256), int(255 - y * 2 % 256)};
+      default: return std::array<int, 3>{(x / 5 + y) % 3 ? 255 : 0, int(n & 1) * 255, (x * 53 + y) % 256 < 20 ? 250 : 3};
+    }
+  };
+  struct Case { const char* format; std::size_t width; std::uint32_t codes, values; };
+  const Case cases[] = {
+      {"rgb332", 203, 2375743171u, 473765542u},  {"bgr233", 203, 2375743171u, 2088826052u},
+      {"rgb444", 203, 1546630540u, 722780408u},  {"rgb565", 203, 330515054u, 752547765u},
+      {"rgb111", 203, 3039159045u, 1762242768u}, {"rgb728", 203, 2795051494u, 803322760u},
+      {"rgb888", 203, 1246231953u, 913853771u},  {"mono", 203, 852901973u, 852901973u},
+      {"gray4", 203, 2900778056u, 2900778056u},  {"gray7", 203, 523648236u, 523648236u},
+      {"rgb332", 1, 2235317926u, 1634920453u},   {"rgb332", 2, 3773908407u, 2654221090u},
+      {"mono", 3, 4255546869u, 4255546869u},     {"gray4", 1, 4144953208u, 4144953208u},
+  };
+  constexpr std::size_t kHeight = 3 * 29;  // each kind of picture in a band of rows
+  for (const Case& c : cases) {
+    const Format f(c.format);
+    Picture picture(c.width, kHeight);
+    std::uint32_t seed = 7;
+    for (std::size_t y = 0; y < kHeight; ++y) {
+      for (std::size_t x = 0; x < c.width; ++x) {
+        const auto rgb = colour(int(y / 29), x, y, seed);
+        picture.Set(x, y, rgb[0], rgb[1], rgb[2]);
+      }
+    }
+    RowDitherer ditherer(DitherMethod::kFloydSteinberg, f.format, c.width);
+    DitherReducer reducer(DitherMethod::kFloydSteinberg, f.format, c.width);
+    std::vector<std::uint8_t> codes(ditherer.codesPerRow());
+    std::vector<std::uint32_t> values(c.width);
+    std::uint32_t codeSum = 2166136261u, valueSum = 2166136261u;
+    for (std::size_t y = 0; y < kHeight; ++y) {
+      // The last row is one pixel shorter, where the picture has more than one.
+      const std::size_t n = y + 1 == kHeight && c.width > 1 ? c.width - 1 : c.width;
+      const std::span<const std::uint8_t> row(&picture.bytes[4 * c.width * y], 4 * n);
+      ditherer.ReduceRow(row, codes);
+      reducer.ReduceRow(row, values);
+      for (std::size_t i = 0; i < n * std::size_t(f.channels); ++i) codeSum = fnv(codeSum, codes[i]);
+      for (std::size_t x = 0; x < n; ++x) valueSum = fnv(valueSum, values[x]);
+    }
+    EXPECT_EQ(codeSum, c.codes) << c.format << " " << c.width;
+    EXPECT_EQ(valueSum, c.values) << c.format << " " << c.width;
   }
 }
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <utility>
 
 namespace rastrom {
 
@@ -77,6 +76,9 @@ constexpr std::array<std::int32_t, 256> kLight = [] {
   return light;
 }();
 
+// The places of a nearest-code step's fields.
+constexpr std::size_t kThreshold = 0, kCode = 1, kLower = 2, kUpper = 3;
+
 // The 8x8 Bayer matrix: each threshold rank 0..63 once, neighbouring ranks far apart.
 constexpr std::uint8_t kBayer[8][8] = {
     {0, 32, 8, 40, 2, 34, 10, 42},    {48, 16, 56, 24, 50, 18, 58, 26},
@@ -106,27 +108,56 @@ RowDitherer::RowDitherer(DitherMethod method, const PixelFormat& format, std::si
     // Levels lie further apart than the table's steps (the closest two, 0 and 1 at 8 bits,
     // are 320 apart), so one comparison finishes each search.
     int below = 0;
-    int nearest = 0;
-    auto up = [&l](int code) {  // the least light nearer to code + 1 than to code
-      return code < l.top ? (l.level[code] + l.level[code + 1] + 1) / 2 : kOne + 1;
-    };
     for (int i = 0; i < kSteps; ++i) {
       const std::int32_t v = i << kStepShift;
       while (l.level[below + 1] <= v) ++below;
       l.below[i] = static_cast<std::uint32_t>(l.level[below + 1]) << 8 | static_cast<std::uint32_t>(below);
     }
-    for (int i = 0; i < kNearSteps; ++i) {
-      const std::int32_t v = (i << kStepShift) - kOne;
-      while (nearest < l.top && up(nearest) <= v) ++nearest;
-      // Above the top code nothing is nearer: a threshold no light reaches.
-      const std::uint32_t threshold = nearest < l.top ? static_cast<std::uint32_t>(up(nearest)) : 0xFFFFFFu;
-      l.nearest[i] = threshold << 8 | static_cast<std::uint32_t>(nearest);
-    }
   }
   if (method_ == DitherMethod::kFloydSteinberg) {
+    BuildNearest();
     here_.assign((width_ + 2) * static_cast<std::size_t>(channels_), 0);
     next_.assign(here_.size(), 0);
   }
+}
+
+void RowDitherer::BuildNearest() {
+  // The light from which code + 1 is nearer than code; none above the top code.
+  auto up = [](const Levels& l, int code) {
+    return code < l.top ? (l.level[code] + l.level[code + 1] + 1) / 2 : kOne + 1;
+  };
+  // Steps as wide as the closest two thresholds of any channel allow, so that no step holds
+  // two and one comparison finishes each search: 16384 for 3 bits, 256 for 8 bits, so few
+  // steps that the table stays in the fastest cache.
+  std::int32_t closest = 1 << 16;
+  for (const Levels& l : levels_) {
+    for (int code = 0; code + 1 < l.top; ++code) closest = std::min(closest, up(l, code + 1) - up(l, code));
+  }
+  nearShift_ = static_cast<unsigned>(std::bit_width(static_cast<std::uint32_t>(closest)) - 1);
+  // Light from -1 to 2 times white, and a copy of the last step up to 3 times white.
+  nearLast_ = (std::uint32_t{3} << (20 - nearShift_)) - 1;
+  nearSteps_ = std::uint32_t{4} << (20 - nearShift_);
+  nearSlotBits_ = levels_.size() == 1 ? 4 : 6;
+  const std::size_t stepInts = std::size_t{1} << (nearSlotBits_ - 2);
+  near_.assign(256 + nearSteps_ * stepInts, 0);
+  for (std::size_t v = 0; v < 256; ++v) near_[v] = kLight[v] + kOne;
+  for (std::size_t c = 0; c < levels_.size(); ++c) {
+    const Levels& l = levels_[c];
+    int nearest = 0;
+    for (std::uint32_t i = 0; i < nearSteps_; ++i) {
+      const std::int32_t v = static_cast<std::int32_t>(std::min(i, nearLast_) << nearShift_) - kOne;
+      while (nearest < l.top && up(l, nearest) <= v) ++nearest;
+      // Above the top code nothing is nearer: a threshold no light reaches.
+      const std::int32_t threshold = nearest < l.top ? up(l, nearest) : 0xFFFFFF;
+      std::int32_t* step = &near_[256 + i * stepInts + 4 * c];
+      step[kThreshold] = threshold + kOne;
+      step[kCode] = nearest;
+      step[kLower] = l.level[nearest] + kOne;
+      step[kUpper] = l.level[nearest + 1] + kOne;
+    }
+  }
+  error_.assign(width_ * levels_.size(), 0);
+  if (levels_.size() == 1) grey_.assign(width_, 0);
 }
 
 namespace {
@@ -165,13 +196,17 @@ void RowDitherer::ReduceRow(std::span<const std::uint8_t> row, const unsigned (&
                             std::span<std::uint32_t> values) {
   const std::size_t n = std::min({width_, row.size() / 4, values.size()});
   std::uint32_t* out = values.data();
-  // Each code times its place's value: multiplications, which need no shift register.
-  const std::uint32_t r = std::uint32_t{1} << shifts[0], g = std::uint32_t{1} << shifts[1],
-                      b = std::uint32_t{1} << shifts[2];
-  Reduce(row.data(), n, [out, r, g, b](std::size_t x, const int* code, int channels) {
+  // Each code times its place's value: multiplications, which need no shift register (the
+  // lookups of the error diffusion keep theirs). Read from the members, which the stores
+  // of the values may change for all the compiler knows: so it multiplies rather than
+  // shifts.
+  for (int c = 0; c < 3; ++c) place_[c] = std::uint32_t{1} << shifts[c];
+  const std::uint32_t* place = place_;
+  Reduce(row.data(), n, [out, place](std::size_t x, const int* code, int channels) {
     out[x] = channels == 1 ? static_cast<std::uint32_t>(code[0])
-                           : static_cast<std::uint32_t>(code[0]) * r + static_cast<std::uint32_t>(code[1]) * g +
-                                 static_cast<std::uint32_t>(code[2]) * b;
+                           : static_cast<std::uint32_t>(code[0]) * place[0] +
+                                 static_cast<std::uint32_t>(code[1]) * place[1] +
+                                 static_cast<std::uint32_t>(code[2]) * place[2];
   });
 }
 
@@ -233,15 +268,39 @@ void RowDitherer::ReduceOrdered(const std::uint8_t* row, std::size_t width, cons
 
 namespace {
 
-// The error of one channel on its way: to the next pixel of the row (`ahead`); to the place
-// below this pixel, still waiting for its share from the next pixel (`waiting`); to the
-// place below the next pixel (`below`). Held in locals, one set a channel, so that they
-// stay in registers.
-struct Flow {
-  std::int32_t ahead = 0;
-  std::int32_t waiting = 0;
-  std::int32_t below = 0;
-};
+
+// One channel of one pixel: the light `want` (the pixel's light, the error handed to it
+// from above and from its neighbour before it) takes the nearest level of the channel's
+// steps, the `slot`th of each step from `steps`. Stores the whole error at `error`,
+// returns the code, and leaves in `ahead` the share the next pixel takes, 7/16: the only
+// value carried from pixel to pixel.
+//
+// The levels span black to white, so the error stays bounded without clamping; a channel
+// of 8 bits meets its level exactly and has no error. The steps span light from -1 to 3
+// times white, beyond what the error reaches (about half the widest gap between levels).
+// Unchecked, the step is found with a shift and a mask: it stays inside the steps whatever
+// the light, and is right while the light stays inside them, which the caller checks.
+// Checked, the step is kept inside the steps below 2 times white, as every light above
+// takes the top code.
+template <bool kChecked>
+inline int DiffuseChannel(std::int32_t want, const char* steps, unsigned shift, std::uint32_t mask,
+                          unsigned slotBits, std::size_t slot, std::int32_t& ahead, std::int32_t* error) {
+  std::size_t offset;
+  if constexpr (kChecked) {
+    offset = std::size_t{std::min(static_cast<std::uint32_t>(want) >> shift, mask)} << slotBits;
+  } else {
+    offset = (static_cast<std::uint32_t>(want) >> shift) & mask;
+  }
+  const std::int32_t* step = reinterpret_cast<const std::int32_t*>(steps + offset + 16 * slot);
+  const bool upper = want >= step[kThreshold];
+  // Both errors first, then the choice: a conditional move, as a branch would be
+  // mispredicted half the time.
+  const std::int32_t below = want - step[kLower], above = want - step[kUpper];
+  const std::int32_t e = upper ? above : below;
+  ahead = 7 * (e >> 4);
+  *error = e;
+  return step[kCode] + upper;
+}
 
 }  // namespace
 
@@ -249,67 +308,104 @@ template <int kChannels, typename Emit>
 void RowDitherer::ReduceDiffused(const std::uint8_t* row, std::size_t width, const Emit& emit) {
   if (width == 0) return;
   // Serpentine: even rows run left to right, odd rows right to left, so the error does not
-  // drift one way and draw diagonal worms.
-  const bool forward = (row_ & 1) == 0;
-  const std::ptrdiff_t dir = forward ? 1 : -1;
-  constexpr std::ptrdiff_t n = kChannels;
-  // Locals, so that the stores of the output, which may alias anything, do not make the
-  // compiler read the members again for every pixel.
-  const Levels* levels = levels_.data();
-  const std::int32_t* here = here_.data() + n;  // the error places of pixel 0, then 1, ...
-  std::int32_t* next = next_.data() + n;
-  Flow flow[kChannels];
-
-  // Reduces channel c of the pixel at place x, whose light is `light`; returns its code.
-  // A place of the next row is stored once, when all its shares are in.
-  const auto diffuse = [&](std::ptrdiff_t x, std::ptrdiff_t c, std::int32_t light, Flow& f) {
-    const Levels& l = levels[c];
-    // The nearest level. The levels span black to white, so the error stays bounded
-    // without clamping; a channel of 8 bits meets its level exactly and has no error.
-    // The table spans light from -kOne to 2 kOne, beyond what the error reaches (about
-    // half the widest gap between levels); the index is kept inside it whatever the light.
-    const std::int32_t want = light + here[x * n + c] + f.ahead;
-    const std::uint32_t index =
-        std::min(static_cast<std::uint32_t>(want + kOne) >> kStepShift, std::uint32_t{kNearSteps - 1});
-    const std::uint32_t entry = l.nearest[index];
-    const int base = static_cast<int>(entry & 0xFF);
-    const bool upper = want >= static_cast<std::int32_t>(entry >> 8);
-    // Both levels are read at once, before the comparison decides between them.
-    const std::int32_t lower = l.level[base];
-    const std::int32_t higher = l.level[base + 1];
-    // Floyd-Steinberg's shares of the error, 7 ahead, 3 behind below, 5 below, 1 ahead
-    // below (sixteenths); the last share takes the rounding, so no light is lost.
-    const std::int32_t error = want - (upper ? higher : lower);
-    const std::int32_t sixteenth = error >> 4;
-    const std::int32_t behindBelow = 3 * sixteenth;
-    const std::int32_t straightBelow = 5 * sixteenth;
-    f.ahead = 7 * sixteenth;
-    next[(x - dir) * n + c] = f.waiting + behindBelow;
-    f.waiting = f.below + straightBelow;
-    f.below = error - 15 * sixteenth;
-    return base + upper;
-  };
-
-  const std::ptrdiff_t first = forward ? 0 : static_cast<std::ptrdiff_t>(width) - 1;
-  for (std::ptrdiff_t x = first, i = 0; i < static_cast<std::ptrdiff_t>(width); x += dir, ++i) {
-    const std::uint8_t* p = row + 4 * x;
-    if constexpr (kChannels == 1) {
-      const int code[1] = {diffuse(x, 0, kLight[Luma(p[2], p[1], p[0])], flow[0])};
-      emit(static_cast<std::size_t>(x), code, 1);
-    } else {
-      const int code[3] = {diffuse(x, 0, kLight[p[2]], flow[0]), diffuse(x, 1, kLight[p[1]], flow[1]),
-                           diffuse(x, 2, kLight[p[0]], flow[2])};
-      emit(static_cast<std::size_t>(x), code, 3);
-    }
-  }
-  // The shares that would leave the picture at the row's ends go to the place below the
-  // end instead, so a narrow picture keeps its light too.
-  const std::ptrdiff_t last = forward ? static_cast<std::ptrdiff_t>(width) - 1 : 0;
-  for (std::ptrdiff_t c = 0; c < n; ++c) {
-    next[last * n + c] = flow[c].waiting + flow[c].below + flow[c].ahead;
-    next[first * n + c] += std::exchange(next[(first - dir) * n + c], 0);
+  // drift one way and draw diagonal worms. A loop for each way, so the places are counted
+  // with constants. Should the light of a pixel have left the steps, which the errors tell,
+  // the row is reduced again with checked steps.
+  if ((row_ & 1) == 0) {
+    if (!Diffuse<kChannels, true, false>(row, width, emit)) Diffuse<kChannels, true, true>(row, width, emit);
+    ShareBelow<kChannels, true>(width);
+  } else {
+    if (!Diffuse<kChannels, false, false>(row, width, emit)) Diffuse<kChannels, false, true>(row, width, emit);
+    ShareBelow<kChannels, false>(width);
   }
   here_.swap(next_);
+}
+
+// The chain of the row: each pixel waits for the share of its neighbour before it, so the
+// work a pixel does between the two is kept short: a shift, a mask, one lookup, one
+// comparison and the share ahead, each channel's share in a register of its own. The rest
+// of the error is stored and shared out below afterwards. Returns whether every error lies
+// within white either way: then every light was inside the steps (light below 0 would leave
+// an error below -white, light above 3 times white one above white), and the codes are right.
+template <int kChannels, bool kForward, bool kChecked, typename Emit>
+bool RowDitherer::Diffuse(const std::uint8_t* row, std::size_t width, const Emit& emit) {
+  constexpr std::size_t n = kChannels;
+  // Locals, so that the stores of the output, which may alias anything, do not make the
+  // compiler read the members again for every pixel.
+  const std::int32_t* here = here_.data() + n;  // the error places of pixel 0, then 1, ...
+  std::int32_t* error = error_.data();
+  const std::int32_t* light = near_.data();
+  const char* steps = reinterpret_cast<const char*>(near_.data() + 256);
+  const unsigned slotBits = nearSlotBits_;
+  const unsigned shift = kChecked ? nearShift_ : nearShift_ - slotBits;
+  const std::uint32_t mask = kChecked ? nearLast_ : (nearSteps_ - 1) << slotBits;
+  if constexpr (kChannels == 1) {
+    // The grey values first, apart from the chain.
+    std::uint8_t* grey = grey_.data();
+    for (std::size_t x = 0; x < width; ++x) grey[x] = Luma(row[4 * x + 2], row[4 * x + 1], row[4 * x]);
+    std::int32_t ahead = 0;
+    for (std::size_t i = 0; i < width; ++i) {
+      const std::size_t x = kForward ? i : width - 1 - i;
+      const int code[1] = {DiffuseChannel<kChecked>(light[grey[x]] + here[x] + ahead, steps, shift, mask, slotBits, 0,
+                                                    ahead, error + x)};
+      emit(x, code, 1);
+    }
+  } else {
+    std::int32_t red = 0, green = 0, blue = 0;
+    for (std::size_t i = 0; i < width; ++i) {
+      const std::size_t x = kForward ? i : width - 1 - i;
+      const std::uint8_t* p = row + 4 * x;
+      const std::int32_t* in = here + 3 * x;
+      std::int32_t* out = error + 3 * x;
+      const int code[3] = {
+          DiffuseChannel<kChecked>(light[p[2]] + in[0] + red, steps, shift, mask, slotBits, 0, red, out),
+          DiffuseChannel<kChecked>(light[p[1]] + in[1] + green, steps, shift, mask, slotBits, 1, green, out + 1),
+          DiffuseChannel<kChecked>(light[p[0]] + in[2] + blue, steps, shift, mask, slotBits, 2, blue, out + 2)};
+      emit(x, code, 3);
+    }
+  }
+  if constexpr (kChecked) return true;
+  // Within white either way: e + white within 0 and 2 white, without a branch a place.
+  std::uint32_t outside = 0;
+  for (std::size_t i = 0; i < width * n; ++i) {
+    outside |= static_cast<std::uint32_t>(static_cast<std::uint32_t>(error[i] + kOne) > static_cast<std::uint32_t>(2 * kOne));
+  }
+  return outside == 0;
+}
+
+// The rest of each pixel's error to the next row: 3/16 to the place below and behind, 5/16
+// straight below, and what remains (1/16 and the rounding, so no light is lost) below and
+// ahead. The shares that would leave the picture at the row's ends go to the place below the
+// end instead, so a narrow picture keeps its light too. Each place gathers its shares from
+// the three pixels above it, in order of the places: a loop without a chain or a branch,
+// which compilers turn into vector instructions; the ends apart.
+template <int kChannels, bool kForward>
+void RowDitherer::ShareBelow(std::size_t width) {
+  constexpr std::size_t n = kChannels;
+  const std::int32_t* e = error_.data();
+  std::int32_t* next = next_.data() + n;
+  auto sixteenth = [](std::int32_t error) { return error >> 4; };
+  auto remainder = [](std::int32_t error) { return error - 15 * (error >> 4); };
+  // What the pixel on the left hands down to the right (its remainder going forward, its
+  // 3/16 going backward), and the pixel on the right to the left.
+  auto toRight = [&](std::int32_t error) { return kForward ? remainder(error) : 3 * sixteenth(error); };
+  auto toLeft = [&](std::int32_t error) { return kForward ? 3 * sixteenth(error) : remainder(error); };
+  for (std::size_t i = n; i + n < width * n; ++i) {
+    next[i] = toRight(e[i - n]) + 5 * sixteenth(e[i]) + toLeft(e[i + n]);
+  }
+  const std::size_t last = (width - 1) * n;
+  for (std::size_t c = 0; c < n; ++c) {
+    // The first and the last pixel of the row in its own order keep what would leave it:
+    // 3/16 behind the first, 7/16 ahead of the last and its remainder.
+    const std::int32_t first = kForward ? e[c] : e[last + c], end = kForward ? e[last + c] : e[c];
+    const std::int32_t behind = 3 * sixteenth(first), beyond = 7 * sixteenth(end) + remainder(end);
+    if (width == 1) {
+      next[c] = 5 * sixteenth(e[c]) + behind + beyond;
+      continue;
+    }
+    next[c] = 5 * sixteenth(e[c]) + toLeft(e[n + c]) + (kForward ? behind : beyond);
+    next[last + c] = toRight(e[last - n + c]) + 5 * sixteenth(e[last + c]) + (kForward ? beyond : behind);
+  }
 }
 
 DitherReducer::DitherReducer(DitherMethod method, const PixelFormat& format, std::size_t width)

@@ -59,7 +59,6 @@ class RowDitherer {
   // of 256.
   static constexpr int kStepShift = 8;
   static constexpr int kSteps = (65535 << 4 >> kStepShift) + 1;
-  static constexpr int kNearSteps = 3 * kSteps;  // from -1 to 2 times white
   // What one channel's codes stand for.
   struct Levels {
     int bits = 8;
@@ -68,9 +67,6 @@ class RowDitherer {
     // For each step of light v: the largest code whose level is at most the step's start,
     // and above it (<< 8) the light where the next code's level begins.
     std::uint32_t below[kSteps] = {};
-    // The same for the nearest code, with the light from which the next code is nearer,
-    // for light v + 65535 x 16 (error may take it below black or above white).
-    std::uint32_t nearest[kNearSteps] = {};
   };
 
   // Reduces `width` pixels of the next row, handing each pixel's codes to
@@ -83,17 +79,40 @@ class RowDitherer {
   void ReduceOrdered(const std::uint8_t* row, std::size_t width, const Emit& emit) const;
   template <int kChannels, typename Emit>
   void ReduceDiffused(const std::uint8_t* row, std::size_t width, const Emit& emit);
+  template <int kChannels, bool kForward, bool kChecked, typename Emit>
+  bool Diffuse(const std::uint8_t* row, std::size_t width, const Emit& emit);
+  template <int kChannels, bool kForward>
+  void ShareBelow(std::size_t width);
+  // Fills near_ from levels_.
+  void BuildNearest();
 
   DitherMethod method_;
   std::uint8_t bits_[3];  // red, green and blue, or the grey alone
   std::size_t width_;
   int channels_;
   std::uint64_t row_ = 0;  // rows reduced so far
+  std::uint32_t place_[3] = {};  // the value of a code of 1 in each channel's place
   std::vector<Levels> levels_;
   // Error handed to each place of this row and of the next, per channel, with one spare
   // place at each end for the error that leaves the picture.
   std::vector<std::int32_t> here_;
   std::vector<std::int32_t> next_;
+  // The error each pixel of the row left, per channel: shared out to the next row once the
+  // row is done, outside the chain of pixels that each wait for their left neighbour.
+  std::vector<std::int32_t> error_;
+  std::vector<std::uint8_t> grey_;  // a row's grey values
+  // The light of each input value raised by white (256 values), then the nearest code to
+  // light v + 65535 x 16 (error may take it below black or above white) for steps of
+  // nearShift_ bits of that light: for each step and channel the light from which the next
+  // code is nearer, the code nearest at the step's start, and the levels of both (light
+  // v + 65535 x 16 too), so that one lookup gives all the error diffusion needs. The
+  // channels of a step lie side by side, 16 bytes each, in 64 bytes (16 for grey), so that
+  // one register points at every table and a light's step is a shift and a mask away.
+  std::vector<std::int32_t> near_;
+  unsigned nearShift_ = 8;
+  unsigned nearSlotBits_ = 6;    // bytes of a step: 1 << nearSlotBits_
+  std::uint32_t nearSteps_ = 0;  // a power of two, for light up to 3 times white
+  std::uint32_t nearLast_ = 0;   // the last step below 2 times white
 };
 
 // A RowReducer that dithers: the codes of a RowDitherer packed into the format's pixel
