@@ -175,28 +175,42 @@ std::uint32_t ReduceTopBits(const PixelFormat& format, std::uint8_t red, std::ui
                    blue >> (8 - BlueBits(format)));
 }
 
-TopBitsReducer::TopBitsReducer(const PixelFormat& format) : format_(format) {
-  for (unsigned c = 0; c < 256; ++c) {
-    const auto v = static_cast<std::uint8_t>(c);
-    if (IsGray(format)) {
-      red_[c] = green_[c] = blue_[c] = PackGray(format, c >> (8 - format.fields[0]));
-    } else {
-      red_[c] = ReduceTopBits(format, v, 0, 0);
-      green_[c] = ReduceTopBits(format, 0, v, 0);
-      blue_[c] = ReduceTopBits(format, 0, 0, v);
-    }
+TopBitsReducer::TopBitsReducer(const PixelFormat& format) : format_(format), grey_{} {
+  if (IsGray(format)) {
+    for (unsigned c = 0; c < 256; ++c) grey_[c] = PackGray(format, c >> (8 - format.fields[0]));
+    return;
+  }
+  // Channel i of the 32-bit pixel lies at bits 8 i to 8 i + 7 (blue, green, red); its top
+  // `bits` bits go to bit `shift` of the value.
+  const int r = RedField(format), b = BlueField(format);
+  const int fields[3] = {b, 1, r};
+  for (int i = 0; i < 3; ++i) {
+    const unsigned bits = format.fields[fields[i]];
+    const int shift = static_cast<int>(FieldShift(format, fields[i]));
+    const int move = 8 * i + 8 - static_cast<int>(bits) - shift;  // right when positive
+    channels_[i].right = move > 0 ? static_cast<unsigned>(move) : 0;
+    channels_[i].left = move < 0 ? static_cast<unsigned>(-move) : 0;
+    channels_[i].mask = Mask(bits) << shift;
   }
 }
 
 void TopBitsReducer::ReduceRow(std::span<const std::uint8_t> bgrx, std::span<std::uint32_t> values) {
   const std::size_t count = std::min(bgrx.size() / 4, values.size());
   const std::uint8_t* p = bgrx.data();
+  std::uint32_t* out = values.data();
   if (IsGray(format_)) {
     // The table maps a luma to its value.
-    for (std::size_t i = 0; i < count; ++i, p += 4) values[i] = red_[Luma(p[2], p[1], p[0])];
+    for (std::size_t i = 0; i < count; ++i, p += 4) out[i] = grey_[Luma(p[2], p[1], p[0])];
     return;
   }
-  for (std::size_t i = 0; i < count; ++i, p += 4) values[i] = red_[p[2]] | green_[p[1]] | blue_[p[0]];
+  // Shifts and masks the same for every pixel, so that the compiler may do several at once.
+  const Channel c0 = channels_[0], c1 = channels_[1], c2 = channels_[2];
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint32_t v = std::uint32_t{p[4 * i]} | std::uint32_t{p[4 * i + 1]} << 8 |
+                            std::uint32_t{p[4 * i + 2]} << 16;
+    out[i] = ((v >> c0.right << c0.left) & c0.mask) | ((v >> c1.right << c1.left) & c1.mask) |
+             ((v >> c2.right << c2.left) & c2.mask);
+  }
 }
 
 }  // namespace rastrom

@@ -126,20 +126,34 @@ bool WordPacker::PutRow(std::span<const std::uint32_t> values) {
     return ok_;
   }
   const std::size_t count = values.size();
-  if (perWord_ == 1) {
-    // One pixel a word: the value is the word.
-    for (std::size_t x = 0; x < count; ++x) {
-      if (!Emit(values[x])) return false;
-    }
-    return ok_;
-  }
-  for (std::size_t x = 0; x < count; ++x) {
+  std::size_t x = 0;
+  // The word begun by the last row first, then whole words in a tight loop, then the start
+  // of the next word.
+  for (; filled_ > 0 && x < count; ++x) {
     word_ = word_ << bits_ | values[x];
     if (++filled_ == perWord_) {
       if (!Emit(word_)) return false;
       word_ = 0;
       filled_ = 0;
     }
+  }
+  const std::uint32_t* value = values.data();
+  const unsigned bits = bits_, perWord = perWord_;
+  while (count - x >= perWord) {
+    // As many words as the batch has room for.
+    const std::size_t n = std::min<std::size_t>((count - x) / perWord, out_.size() - count_);
+    std::uint64_t* out = out_.data() + count_;
+    for (std::size_t w = 0; w < n; ++w, x += perWord) {
+      std::uint64_t word = 0;
+      for (unsigned j = 0; j < perWord; ++j) word = word << bits | value[x + j];
+      out[w] = word;
+    }
+    count_ += n;
+    if (count_ == out_.size() && !Flush()) return false;
+  }
+  for (; x < count; ++x) {
+    word_ = word_ << bits_ | values[x];
+    ++filled_;
   }
   if (layout_.alignRows && filled_ > 0) {
     if (!Emit(word_ << (perWord_ - filled_) * bits_)) return false;
