@@ -214,8 +214,25 @@ namespace {
 
 // Writes the `Digits` hexadecimal digits of each word and a line feed, one word a line,
 // into `out`, which has room for them; returns the end of the text.
+// The three digits and the line feed of every 12-bit word, as they lie in memory.
+const std::array<std::uint32_t, 4096> kTwelveBitLines = [] {
+  std::array<std::uint32_t, 4096> table{};
+  for (unsigned i = 0; i < 4096; ++i) {
+    const char line[4] = {kDigits[i >> 8], kDigits[(i >> 4) & 15], kDigits[i & 15], '\n'};
+    std::memcpy(&table[i], line, 4);
+  }
+  return table;
+}();
+
 template <unsigned Digits>
 char* MemLines(const std::uint64_t* words, std::size_t count, char* out) {
+  if constexpr (Digits == 3) {
+    // A 12-bit word (4-4-4 pixels) is the commonest wide one: a line is one table entry.
+    for (std::size_t i = 0; i < count; ++i, out += 4) {
+      std::memcpy(out, &kTwelveBitLines[words[i] & 0xFFF], 4);
+    }
+    return out;
+  }
   constexpr unsigned kPairs = Digits / 2;
   constexpr std::size_t kLine = Digits + 1;
   for (std::size_t i = 0; i < count; ++i, out += kLine) {

@@ -11,6 +11,38 @@ constexpr std::size_t kBatchWords = 8192;
 
 std::uint64_t CeilDiv(std::uint64_t a, std::uint64_t b) { return a / b + (a % b != 0 ? 1 : 0); }
 
+// The words of `count` * k values, k of `bits` bits a word; the common numbers of pixels a
+// word get loops of their own.
+template <unsigned K>
+void PackWordsOf(const std::uint32_t* value, std::size_t count, unsigned bits, std::uint64_t* out) {
+  for (std::size_t w = 0; w < count; ++w, value += K) {
+    std::uint64_t word = 0;
+    for (unsigned j = 0; j < K; ++j) word = word << bits | value[j];
+    out[w] = word;
+  }
+}
+
+void PackWords(const std::uint32_t* value, std::size_t count, unsigned k, unsigned bits,
+               std::uint64_t* out) {
+  switch (k) {
+    case 1:
+      for (std::size_t w = 0; w < count; ++w) out[w] = value[w];
+      return;
+    case 2:
+      return PackWordsOf<2>(value, count, bits, out);
+    case 4:
+      return PackWordsOf<4>(value, count, bits, out);
+    case 8:
+      return PackWordsOf<8>(value, count, bits, out);
+    default:
+      for (std::size_t w = 0; w < count; ++w, value += k) {
+        std::uint64_t word = 0;
+        for (unsigned j = 0; j < k; ++j) word = word << bits | value[j];
+        out[w] = word;
+      }
+  }
+}
+
 }  // namespace
 
 unsigned DefaultWordBits(const PixelFormat& format) {
@@ -143,11 +175,8 @@ bool WordPacker::PutRow(std::span<const std::uint32_t> values) {
     // As many words as the batch has room for.
     const std::size_t n = std::min<std::size_t>((count - x) / perWord, out_.size() - count_);
     std::uint64_t* out = out_.data() + count_;
-    for (std::size_t w = 0; w < n; ++w, x += perWord) {
-      std::uint64_t word = 0;
-      for (unsigned j = 0; j < perWord; ++j) word = word << bits | value[x + j];
-      out[w] = word;
-    }
+    PackWords(value + x, n, perWord, bits, out);
+    x += n * perWord;
     count_ += n;
     if (count_ == out_.size() && !Flush()) return false;
   }
