@@ -1,6 +1,7 @@
 #include "bmp_rows.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace rastrom {
 
@@ -91,18 +92,29 @@ void PreviewRow(const PixelFormat& format, std::span<const std::uint32_t> values
     return;
   }
   // A value of more than 8 bits is a colour: each channel is found by its bits alone, so
-  // its shown byte comes from a table of the channel's codes. The tables are made once a
-  // row from ShowPixel, which stays the one definition of a shown colour.
-  const unsigned blueBits = BlueBits(format), greenBits = GreenBits(format);
+  // its shown byte comes from a table of the channel's codes, made from ShowPixel (the one
+  // definition of a shown colour) when the format changes.
+  const unsigned blueBits = BlueBits(format), greenBits = GreenBits(format), redBits = RedBits(format);
   const unsigned blueShift = format.kind == PixelFormat::Kind::kBgr ? PixelBits(format) - blueBits : 0;
-  const unsigned redShift = format.kind == PixelFormat::Kind::kBgr ? 0 : PixelBits(format) - RedBits(format);
-  const unsigned greenShift = format.kind == PixelFormat::Kind::kBgr ? RedBits(format) : blueBits;
-  std::uint8_t blue[256], green[256], red[256];
-  for (std::uint32_t c = 0; c < 256; ++c) {
-    blue[c] = ShowPixel(format, (c & ((1u << blueBits) - 1)) << blueShift).blue;
-    green[c] = ShowPixel(format, (c & ((1u << greenBits) - 1)) << greenShift).green;
-    red[c] = ShowPixel(format, (c & ((1u << RedBits(format)) - 1)) << redShift).red;
+  const unsigned redShift = format.kind == PixelFormat::Kind::kBgr ? 0 : PixelBits(format) - redBits;
+  const unsigned greenShift = format.kind == PixelFormat::Kind::kBgr ? redBits : blueBits;
+  struct Tables {
+    PixelFormat format;
+    std::uint8_t blue[256], green[256], red[256];
+  };
+  thread_local std::optional<Tables> tables;
+  if (!tables || tables->format != format) {
+    tables.emplace();
+    tables->format = format;
+    for (std::uint32_t c = 0; c < 256; ++c) {
+      tables->blue[c] = ShowPixel(format, (c & ((1u << blueBits) - 1)) << blueShift).blue;
+      tables->green[c] = ShowPixel(format, (c & ((1u << greenBits) - 1)) << greenShift).green;
+      tables->red[c] = ShowPixel(format, (c & ((1u << redBits) - 1)) << redShift).red;
+    }
   }
+  const std::uint8_t* blue = tables->blue;
+  const std::uint8_t* green = tables->green;
+  const std::uint8_t* red = tables->red;
   const std::size_t count = std::min(values.size(), row.size() / 3);
   std::uint8_t* out = row.data();
   for (std::size_t x = 0; x < count; ++x, out += 3) {
