@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <utility>
 
@@ -21,6 +22,12 @@ constexpr std::size_t kLongestLine = 64;
 constexpr std::array<std::array<char, 2>, 256> kHexPairs = [] {
   std::array<std::array<char, 2>, 256> table{};
   for (int i = 0; i < 256; ++i) table[i] = {"0123456789ABCDEF"[i >> 4], "0123456789ABCDEF"[i & 15]};
+  return table;
+}();
+// The same pairs as they lie in memory, for storing several at once.
+constexpr std::array<std::uint16_t, 256> kHexPairs16 = [] {
+  std::array<std::uint16_t, 256> table{};
+  for (int i = 0; i < 256; ++i) table[i] = std::bit_cast<std::uint16_t>(kHexPairs[i]);
   return table;
 }();
 constexpr std::string_view kMifHeaderTail = "ADDRESS_RADIX=HEX;\nDATA_RADIX=HEX;\nCONTENT BEGIN\n";
@@ -230,6 +237,19 @@ char* MemLines(const std::uint64_t* words, std::size_t count, char* out) {
     // A 12-bit word (4-4-4 pixels) is the commonest wide one: a line is one table entry.
     for (std::size_t i = 0; i < count; ++i, out += 4) {
       std::memcpy(out, &kTwelveBitLines[words[i] & 0xFFF], 4);
+    }
+    return out;
+  } else if constexpr (Digits % 2 == 0 && Digits <= 8 && std::endian::native == std::endian::little) {
+    // Up to four pairs of digits gathered in one number and stored at once.
+    constexpr unsigned kPairs = Digits / 2;
+    for (std::size_t i = 0; i < count; ++i, out += Digits + 1) {
+      const std::uint64_t word = words[i];
+      std::uint64_t line = 0;
+      for (unsigned k = 0; k < kPairs; ++k) {
+        line |= std::uint64_t{kHexPairs16[(word >> (8 * (kPairs - 1 - k))) & 0xFF]} << (16 * k);
+      }
+      std::memcpy(out, &line, Digits);
+      out[Digits] = '\n';
     }
     return out;
   }
