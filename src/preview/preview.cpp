@@ -1,5 +1,6 @@
 #include "preview.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -159,12 +160,20 @@ int WritePreview(const char* output, const PixelFormat& format, std::uint64_t wi
   file.Reserve(static_cast<std::int64_t>(PreviewFileSize(format, width, height)));
   const std::string header = PreviewHeader(format, width, height, topDown);
   file.Write(header.data(), header.size());
-  std::vector<std::uint32_t> values(width);
-  std::vector<std::uint8_t> stored(PreviewRowBytes(format, width));
-  const std::string failed = rows([&](std::span<const std::uint32_t> row) {
-    PreviewRow(format, row, stored);
-    return file.Write(stored.data(), stored.size());
+  // Stored rows gather in a block of about 64 KiB (at least a row), written when full: a
+  // write call a row would cost more than the row's bytes.
+  const std::size_t rowBytes = static_cast<std::size_t>(PreviewRowBytes(format, width));
+  const std::size_t blockRows = std::max<std::size_t>(1, (std::size_t{64} << 10) / rowBytes);
+  const auto block = std::make_unique_for_overwrite<std::uint8_t[]>(blockRows * rowBytes);
+  std::size_t used = 0;
+  std::string failed = rows([&](std::span<const std::uint32_t> row) {
+    PreviewRow(format, row, std::span(block.get() + used, rowBytes));
+    used += rowBytes;
+    if (used < blockRows * rowBytes) return true;
+    used = 0;
+    return file.Write(block.get(), blockRows * rowBytes);
   });
+  if (failed.empty() && used > 0) file.Write(block.get(), used);
   if (!failed.empty()) {
     file.Discard();
     return Fail(failed);
