@@ -1,5 +1,5 @@
 // The whole-row loops checked against the one-pixel definitions they must agree with: the
-// reduction of a row (four pixels at a time and the rest), words packed row after row in
+// reduction of a row (four or sixteen pixels at a time and the rest), words packed row after row in
 // every common number of pixels a word, the .mem lines of every word width written across
 // many pieces, and the preview's stored row of colour pixels.
 #include <gtest/gtest.h>
@@ -35,7 +35,7 @@ TEST(FastPath, RowReductionIsEveryPixelsReduction) {
   for (const char* name : kFormats) {
     const PixelFormat format = *ParsePixelFormat(name);
     // Widths around the four pixels done together: none, fewer, exact, and a tail.
-    for (const std::size_t width : {0u, 1u, 3u, 4u, 5u, 7u, 64u, 259u}) {
+    for (const std::size_t width : {0u, 1u, 3u, 4u, 5u, 7u, 16u, 17u, 64u, 259u}) {
       const std::vector<std::uint8_t> row = NoisyRow(width);
       std::vector<std::uint32_t> values(width + 1, 0xDEADBEEF);
       TopBitsReducer(format).ReduceRow(row, std::span(values).first(width));
@@ -44,6 +44,12 @@ TEST(FastPath, RowReductionIsEveryPixelsReduction) {
             << name << " width " << width << " pixel " << x;
       }
       EXPECT_EQ(values[width], 0xDEADBEEF) << name << ": wrote past the row";
+      if (PixelBits(format) > 8) continue;
+      // The bytes of an 8-bit picture's row, sixteen at a time and the rest.
+      std::vector<std::uint8_t> bytes(width + 1, 0xA5);
+      TopBitsReducer(format).ReduceRowToBytes(row, std::span(bytes).first(width));
+      for (std::size_t x = 0; x < width; ++x) ASSERT_EQ(bytes[x], values[x]) << name << " byte " << x;
+      EXPECT_EQ(bytes[width], 0xA5) << name << ": wrote past the bytes";
     }
   }
 }

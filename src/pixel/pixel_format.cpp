@@ -235,4 +235,45 @@ void TopBitsReducer::ReduceRow(std::span<const std::uint8_t> bgrx, std::span<std
   }
 }
 
+void TopBitsReducer::ReduceRowToBytes(std::span<const std::uint8_t> bgrx,
+                                      std::span<std::uint8_t> values) const {
+  const std::size_t count = std::min(bgrx.size() / 4, values.size());
+  const std::uint8_t* p = bgrx.data();
+  std::uint8_t* out = values.data();
+  if (IsGray(format_)) {
+    for (std::size_t i = 0; i < count; ++i, p += 4) out[i] = static_cast<std::uint8_t>(grey_[Luma(p[2], p[1], p[0])]);
+    return;
+  }
+  const Channel c0 = channels_[0], c1 = channels_[1], c2 = channels_[2];
+  std::size_t i = 0;
+#ifdef RASTROM_PIXEL_SSE2
+  const __m128i r0 = _mm_cvtsi32_si128(static_cast<int>(c0.right)), l0 = _mm_cvtsi32_si128(static_cast<int>(c0.left));
+  const __m128i r1 = _mm_cvtsi32_si128(static_cast<int>(c1.right)), l1 = _mm_cvtsi32_si128(static_cast<int>(c1.left));
+  const __m128i r2 = _mm_cvtsi32_si128(static_cast<int>(c2.right)), l2 = _mm_cvtsi32_si128(static_cast<int>(c2.left));
+  const __m128i m0 = _mm_set1_epi32(static_cast<int>(c0.mask)), m1 = _mm_set1_epi32(static_cast<int>(c1.mask));
+  const __m128i m2 = _mm_set1_epi32(static_cast<int>(c2.mask));
+  const auto four = [&](const std::uint8_t* at) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    const __m128i a = _mm_and_si128(_mm_sll_epi32(_mm_srl_epi32(v, r0), l0), m0);
+    const __m128i b = _mm_and_si128(_mm_sll_epi32(_mm_srl_epi32(v, r1), l1), m1);
+    const __m128i c = _mm_and_si128(_mm_sll_epi32(_mm_srl_epi32(v, r2), l2), m2);
+    return _mm_or_si128(_mm_or_si128(a, b), c);
+  };
+  // Sixteen pixels at a time: every value is below 256, so packing them keeps them whole.
+  for (; i + 16 <= count; i += 16) {
+    const std::uint8_t* at = p + 4 * i;
+    const __m128i low = _mm_packs_epi32(four(at), four(at + 16));
+    const __m128i high = _mm_packs_epi32(four(at + 32), four(at + 48));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(low, high));
+  }
+#endif
+  for (; i < count; ++i) {
+    const std::uint32_t v = std::uint32_t{p[4 * i]} | std::uint32_t{p[4 * i + 1]} << 8 |
+                            std::uint32_t{p[4 * i + 2]} << 16;
+    out[i] = static_cast<std::uint8_t>(((v >> c0.right << c0.left) & c0.mask) |
+                                       ((v >> c1.right << c1.left) & c1.mask) |
+                                       ((v >> c2.right << c2.left) & c2.mask));
+  }
+}
+
 }  // namespace rastrom

@@ -90,6 +90,10 @@ class TopBitsReducer final : public RowReducer {
   explicit TopBitsReducer(const PixelFormat& format);
   void ReduceRow(std::span<const std::uint8_t> bgrx, std::span<std::uint32_t> values) override;
 
+  // The same for a format of at most 8 bits, one byte a value: the stored row of an 8-bit
+  // picture, without values in between.
+  void ReduceRowToBytes(std::span<const std::uint8_t> bgrx, std::span<std::uint8_t> values) const;
+
  private:
   PixelFormat format_;
   // For grey, the value of each luma.
