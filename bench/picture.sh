@@ -67,17 +67,20 @@ for picture in noise photo; do
     "$measure" "$mem" "$bmp" "$work/out.mem" >>"$work/bmp.txt"
     "$measure" "$mem" "$png" "$work/out.mem" >>"$work/png.txt"
   done
-  if awk '$5 != 0 {bad = 1} END {exit !bad}' "$work/bmp.txt" "$work/png.txt"; then
+  # rastrom_bench_measure: wall, user, system, peak RSS, page faults, exit status.
+  if awk '$6 != 0 {bad = 1} END {exit !bad}' "$work/bmp.txt" "$work/png.txt"; then
     echo "a run failed" >&2
     exit 1
   fi
   for f in bmp png; do awk '{print $2 + $3}' "$work/$f.txt" >"$work/$f.cpu"; done
   awk -v name="$picture" -v bsize="$(stat -c %s "$bmp")" -v psize="$(stat -c %s "$png")" \
       -v bw="$(median "$work/bmp.txt" 1)" -v pw="$(median "$work/png.txt" 1)" \
-      -v bc="$(median "$work/bmp.cpu" 1)" -v pc="$(median "$work/png.cpu" 1)" 'BEGIN {
-    printf "  %-6s BMP %7d bytes: wall %.4f s, CPU %.4f s\n", name, bsize, bw, bc
-    printf "  %-6s PNG %7d bytes: wall %.4f s, CPU %.4f s; PNG / BMP: wall %.2f, CPU %.2f\n",
-           name, psize, pw, pc, pw / bw, (bc > 0 ? pc / bc : 0)
+      -v bc="$(median "$work/bmp.cpu" 1)" -v pc="$(median "$work/png.cpu" 1)" \
+      -v bf="$(median "$work/bmp.txt" 5)" -v pf="$(median "$work/png.txt" 5)" 'BEGIN {
+    printf "  %-6s BMP %7d bytes: wall %.4f s, CPU %.4f s, %d page faults\n", name, bsize, bw, bc, bf
+    printf "  %-6s PNG %7d bytes: wall %.4f s, CPU %.4f s, %d page faults; PNG / BMP: wall %.2f, CPU %.2f (%s)\n",
+           name, psize, pw, pc, pf, pw / bw, (bc > 0 ? pc / bc : 0),
+           (pw <= 2 * bw ? "within 2x" : "over 2x")
   }'
 done
 if [ "$quick" -eq 1 ]; then echo "quick run: the PNG and BMP words checked equal"; fi

@@ -58,13 +58,15 @@ std::string SystemError(const char* what, int error) {
 // an empty string or the reason.
 std::string ReadRest(std::FILE* file, std::vector<std::uint8_t>& bytes, bool text,
                      const char* kind) {
+  constexpr std::size_t kChunk = 65536;
   StatRecord info{};
   if (RASTROM_FSTAT(RASTROM_FILENO(file), &info) == 0 && (info.st_mode & S_IFMT) == S_IFREG &&
       info.st_size > 0 && static_cast<std::uint64_t>(info.st_size) <= kMaxFileBytes) {
-    bytes.reserve(static_cast<std::size_t>(info.st_size));  // a hint; a growing file still reads
+    // A hint (a growing file still reads), with room for the last read, which finds the
+    // end: without it the buffer would be moved to one twice as large for that read.
+    bytes.reserve(static_cast<std::size_t>(info.st_size) + kChunk);
   }
   if (text && !bytes.empty() && std::memchr(bytes.data(), 0, bytes.size()) != nullptr) return {};
-  constexpr std::size_t kChunk = 65536;
   while (true) {
     const std::size_t used = bytes.size();
     if (used > kMaxFileBytes) return std::string("larger than 2 GiB; too large for a ") + kind;
