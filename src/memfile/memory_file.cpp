@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <utility>
 
@@ -12,7 +13,8 @@ namespace rastrom {
 namespace {
 
 constexpr char kDigits[] = "0123456789ABCDEF";
-constexpr std::size_t kPieceSize = std::size_t{256} << 10;
+// Small enough to stay in the cache beside the words it is made of.
+constexpr std::size_t kPieceSize = std::size_t{64} << 10;
 // A 16-digit address, " : ", 16 digits and ";\r\n" at most, or a file's last words.
 constexpr std::size_t kLongestLine = 64;
 
@@ -20,6 +22,12 @@ constexpr std::size_t kLongestLine = 64;
 constexpr std::array<std::array<char, 2>, 256> kHexPairs = [] {
   std::array<std::array<char, 2>, 256> table{};
   for (int i = 0; i < 256; ++i) table[i] = {"0123456789ABCDEF"[i >> 4], "0123456789ABCDEF"[i & 15]};
+  return table;
+}();
+// The same pairs as they lie in memory, for storing several at once.
+constexpr std::array<std::uint16_t, 256> kHexPairs16 = [] {
+  std::array<std::uint16_t, 256> table{};
+  for (int i = 0; i < 256; ++i) table[i] = std::bit_cast<std::uint16_t>(kHexPairs[i]);
   return table;
 }();
 constexpr std::string_view kMifHeaderTail = "ADDRESS_RADIX=HEX;\nDATA_RADIX=HEX;\nCONTENT BEGIN\n";
@@ -170,7 +178,7 @@ WordFileWriter::WordFileWriter(const WordFile& file, TextSink sink)
       sink_(std::move(sink)),
       digits_(WordDigits(file.wordBits)),
       addressDigits_(AddressDigits(file.depth)) {
-  piece_ = std::make_unique<char[]>(kPieceSize + kLongestLine);
+  piece_ = std::make_unique_for_overwrite<char[]>(kPieceSize + kLongestLine);
 }
 
 void WordFileWriter::Start() {
@@ -209,23 +217,86 @@ void WordFileWriter::PutWord(std::uint64_t word) {
   used_ = static_cast<std::size_t>(p - piece_.get());
 }
 
+namespace {
+
+// Writes the `Digits` hexadecimal digits of each word and a line feed, one word a line,
+// into `out`, which has room for them; returns the end of the text.
+// The three digits and the line feed of every 12-bit word, as they lie in memory.
+const std::array<std::uint32_t, 4096> kTwelveBitLines = [] {
+  std::array<std::uint32_t, 4096> table{};
+  for (unsigned i = 0; i < 4096; ++i) {
+    const char line[4] = {kDigits[i >> 8], kDigits[(i >> 4) & 15], kDigits[i & 15], '\n'};
+    std::memcpy(&table[i], line, 4);
+  }
+  return table;
+}();
+
+template <unsigned Digits>
+char* MemLines(const std::uint64_t* words, std::size_t count, char* out) {
+  if constexpr (Digits == 3) {
+    // A 12-bit word (4-4-4 pixels) is the commonest wide one: a line is one table entry.
+    for (std::size_t i = 0; i < count; ++i, out += 4) {
+      std::memcpy(out, &kTwelveBitLines[words[i] & 0xFFF], 4);
+    }
+    return out;
+  } else if constexpr (Digits % 2 == 0 && Digits <= 8 && std::endian::native == std::endian::little) {
+    // Up to four pairs of digits gathered in one number and stored at once.
+    constexpr unsigned kPairs = Digits / 2;
+    for (std::size_t i = 0; i < count; ++i, out += Digits + 1) {
+      const std::uint64_t word = words[i];
+      std::uint64_t line = 0;
+      for (unsigned k = 0; k < kPairs; ++k) {
+        line |= std::uint64_t{kHexPairs16[(word >> (8 * (kPairs - 1 - k))) & 0xFF]} << (16 * k);
+      }
+      std::memcpy(out, &line, Digits);
+      out[Digits] = '\n';
+    }
+    return out;
+  }
+  constexpr unsigned kPairs = Digits / 2;
+  constexpr std::size_t kLine = Digits + 1;
+  for (std::size_t i = 0; i < count; ++i, out += kLine) {
+    const std::uint64_t word = words[i];
+    char* p = out;
+    if constexpr (Digits % 2 != 0) *p++ = kDigits[(word >> (4 * (Digits - 1))) & 15];
+    for (unsigned k = 0; k < kPairs; ++k, p += 2) {
+      std::memcpy(p, kHexPairs[(word >> (8 * (kPairs - 1 - k))) & 0xFF].data(), 2);
+    }
+    *p = '\n';
+  }
+  return out;
+}
+
+using MemLinesFunction = char* (*)(const std::uint64_t*, std::size_t, char*);
+
+template <unsigned... Digits>
+constexpr std::array<MemLinesFunction, sizeof...(Digits) + 1> MakeMemLinesTable(
+    std::integer_sequence<unsigned, Digits...>) {
+  return {nullptr, &MemLines<Digits + 1>...};
+}
+
+// MemLines for 1 to 16 digits, by the number of digits.
+constexpr auto kMemLines = MakeMemLinesTable(std::make_integer_sequence<unsigned, 16>{});
+
+}  // namespace
+
 bool WordFileWriter::Put(std::span<const std::uint64_t> words) {
   Start();
-  if (file_.format == MemoryFormat::kMem && digits_ <= 4) {
-    // The common case of narrow words, one a line, without the general line's branches.
-    const std::size_t count = static_cast<std::size_t>(
-        std::min<std::uint64_t>(words.size(), file_.depth - written_));
-    for (std::size_t i = 0; i < count && ok_; ++i) {
-      char* p = piece_.get() + used_;
-      const std::uint64_t word = words[i];
-      unsigned d = digits_;
-      if (d % 2 != 0) *p++ = kDigits[(word >> (4 * --d)) & 15];
-      for (; d > 0; d -= 2, p += 2) std::memcpy(p, kHexPairs[(word >> (4 * d - 8)) & 0xFF].data(), 2);
-      *p++ = '\n';
-      used_ = static_cast<std::size_t>(p - piece_.get());
-      if (used_ >= kPieceSize) Flush();
+  if (file_.format == MemoryFormat::kMem) {
+    // One word a line and nothing else: whole runs of lines at once, as many as the
+    // piece has room for.
+    std::size_t left = static_cast<std::size_t>(std::min<std::uint64_t>(words.size(), file_.depth - written_));
+    const std::uint64_t* word = words.data();
+    const std::size_t line = digits_ + 1;
+    const MemLinesFunction lines = kMemLines[digits_];
+    while (left > 0 && ok_) {
+      const std::size_t n = std::min(left, (kPieceSize + kLongestLine - used_) / line);
+      used_ = static_cast<std::size_t>(lines(word, n, piece_.get() + used_) - piece_.get());
+      word += n;
+      left -= n;
+      written_ += n;
+      if (used_ >= kPieceSize || left > 0) Flush();
     }
-    written_ += count;
     return ok_;
   }
   for (const std::uint64_t word : words) {

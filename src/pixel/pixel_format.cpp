@@ -2,6 +2,12 @@
 
 #include <algorithm>
 
+// SSE2 is part of every x86-64 processor, so it needs no check at run time.
+#if defined(__SSE2__) || defined(_M_X64)
+#define RASTROM_PIXEL_SSE2 1
+#include <emmintrin.h>
+#endif
+
 namespace rastrom {
 
 namespace {
@@ -175,28 +181,99 @@ std::uint32_t ReduceTopBits(const PixelFormat& format, std::uint8_t red, std::ui
                    blue >> (8 - BlueBits(format)));
 }
 
-TopBitsReducer::TopBitsReducer(const PixelFormat& format) : format_(format) {
-  for (unsigned c = 0; c < 256; ++c) {
-    const auto v = static_cast<std::uint8_t>(c);
-    if (IsGray(format)) {
-      red_[c] = green_[c] = blue_[c] = PackGray(format, c >> (8 - format.fields[0]));
-    } else {
-      red_[c] = ReduceTopBits(format, v, 0, 0);
-      green_[c] = ReduceTopBits(format, 0, v, 0);
-      blue_[c] = ReduceTopBits(format, 0, 0, v);
-    }
+TopBitsReducer::TopBitsReducer(const PixelFormat& format) : format_(format), grey_{} {
+  if (IsGray(format)) {
+    for (unsigned c = 0; c < 256; ++c) grey_[c] = PackGray(format, c >> (8 - format.fields[0]));
+    return;
+  }
+  // Channel i of the 32-bit pixel lies at bits 8 i to 8 i + 7 (blue, green, red); its top
+  // `bits` bits go to bit `shift` of the value.
+  const int r = RedField(format), b = BlueField(format);
+  const int fields[3] = {b, 1, r};
+  for (int i = 0; i < 3; ++i) {
+    const unsigned bits = format.fields[fields[i]];
+    const int shift = static_cast<int>(FieldShift(format, fields[i]));
+    const int move = 8 * i + 8 - static_cast<int>(bits) - shift;  // right when positive
+    channels_[i].right = move > 0 ? static_cast<unsigned>(move) : 0;
+    channels_[i].left = move < 0 ? static_cast<unsigned>(-move) : 0;
+    channels_[i].mask = Mask(bits) << shift;
   }
 }
 
 void TopBitsReducer::ReduceRow(std::span<const std::uint8_t> bgrx, std::span<std::uint32_t> values) {
   const std::size_t count = std::min(bgrx.size() / 4, values.size());
   const std::uint8_t* p = bgrx.data();
+  std::uint32_t* out = values.data();
   if (IsGray(format_)) {
     // The table maps a luma to its value.
-    for (std::size_t i = 0; i < count; ++i, p += 4) values[i] = red_[Luma(p[2], p[1], p[0])];
+    for (std::size_t i = 0; i < count; ++i, p += 4) out[i] = grey_[Luma(p[2], p[1], p[0])];
     return;
   }
-  for (std::size_t i = 0; i < count; ++i, p += 4) values[i] = red_[p[2]] | green_[p[1]] | blue_[p[0]];
+  // Shifts and masks the same for every pixel: four pixels at a time where the processor
+  // can. The unused fourth byte falls outside every mask.
+  const Channel c0 = channels_[0], c1 = channels_[1], c2 = channels_[2];
+  std::size_t i = 0;
+#ifdef RASTROM_PIXEL_SSE2
+  const __m128i r0 = _mm_cvtsi32_si128(static_cast<int>(c0.right)), l0 = _mm_cvtsi32_si128(static_cast<int>(c0.left));
+  const __m128i r1 = _mm_cvtsi32_si128(static_cast<int>(c1.right)), l1 = _mm_cvtsi32_si128(static_cast<int>(c1.left));
+  const __m128i r2 = _mm_cvtsi32_si128(static_cast<int>(c2.right)), l2 = _mm_cvtsi32_si128(static_cast<int>(c2.left));
+  const __m128i m0 = _mm_set1_epi32(static_cast<int>(c0.mask)), m1 = _mm_set1_epi32(static_cast<int>(c1.mask));
+  const __m128i m2 = _mm_set1_epi32(static_cast<int>(c2.mask));
+  for (; i + 4 <= count; i += 4) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4 * i));
+    const __m128i a = _mm_and_si128(_mm_sll_epi32(_mm_srl_epi32(v, r0), l0), m0);
+    const __m128i b = _mm_and_si128(_mm_sll_epi32(_mm_srl_epi32(v, r1), l1), m1);
+    const __m128i c = _mm_and_si128(_mm_sll_epi32(_mm_srl_epi32(v, r2), l2), m2);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_or_si128(_mm_or_si128(a, b), c));
+  }
+#endif
+  for (; i < count; ++i) {
+    const std::uint32_t v = std::uint32_t{p[4 * i]} | std::uint32_t{p[4 * i + 1]} << 8 |
+                            std::uint32_t{p[4 * i + 2]} << 16;
+    out[i] = ((v >> c0.right << c0.left) & c0.mask) | ((v >> c1.right << c1.left) & c1.mask) |
+             ((v >> c2.right << c2.left) & c2.mask);
+  }
+}
+
+void TopBitsReducer::ReduceRowToBytes(std::span<const std::uint8_t> bgrx,
+                                      std::span<std::uint8_t> values) const {
+  const std::size_t count = std::min(bgrx.size() / 4, values.size());
+  const std::uint8_t* p = bgrx.data();
+  std::uint8_t* out = values.data();
+  if (IsGray(format_)) {
+    for (std::size_t i = 0; i < count; ++i, p += 4) out[i] = static_cast<std::uint8_t>(grey_[Luma(p[2], p[1], p[0])]);
+    return;
+  }
+  const Channel c0 = channels_[0], c1 = channels_[1], c2 = channels_[2];
+  std::size_t i = 0;
+#ifdef RASTROM_PIXEL_SSE2
+  const __m128i r0 = _mm_cvtsi32_si128(static_cast<int>(c0.right)), l0 = _mm_cvtsi32_si128(static_cast<int>(c0.left));
+  const __m128i r1 = _mm_cvtsi32_si128(static_cast<int>(c1.right)), l1 = _mm_cvtsi32_si128(static_cast<int>(c1.left));
+  const __m128i r2 = _mm_cvtsi32_si128(static_cast<int>(c2.right)), l2 = _mm_cvtsi32_si128(static_cast<int>(c2.left));
+  const __m128i m0 = _mm_set1_epi32(static_cast<int>(c0.mask)), m1 = _mm_set1_epi32(static_cast<int>(c1.mask));
+  const __m128i m2 = _mm_set1_epi32(static_cast<int>(c2.mask));
+  const auto four = [&](const std::uint8_t* at) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    const __m128i a = _mm_and_si128(_mm_sll_epi32(_mm_srl_epi32(v, r0), l0), m0);
+    const __m128i b = _mm_and_si128(_mm_sll_epi32(_mm_srl_epi32(v, r1), l1), m1);
+    const __m128i c = _mm_and_si128(_mm_sll_epi32(_mm_srl_epi32(v, r2), l2), m2);
+    return _mm_or_si128(_mm_or_si128(a, b), c);
+  };
+  // Sixteen pixels at a time: every value is below 256, so packing them keeps them whole.
+  for (; i + 16 <= count; i += 16) {
+    const std::uint8_t* at = p + 4 * i;
+    const __m128i low = _mm_packs_epi32(four(at), four(at + 16));
+    const __m128i high = _mm_packs_epi32(four(at + 32), four(at + 48));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(low, high));
+  }
+#endif
+  for (; i < count; ++i) {
+    const std::uint32_t v = std::uint32_t{p[4 * i]} | std::uint32_t{p[4 * i + 1]} << 8 |
+                            std::uint32_t{p[4 * i + 2]} << 16;
+    out[i] = static_cast<std::uint8_t>(((v >> c0.right << c0.left) & c0.mask) |
+                                       ((v >> c1.right << c1.left) & c1.mask) |
+                                       ((v >> c2.right << c2.left) & c2.mask));
+  }
 }
 
 }  // namespace rastrom

@@ -90,11 +90,21 @@ class TopBitsReducer final : public RowReducer {
   explicit TopBitsReducer(const PixelFormat& format);
   void ReduceRow(std::span<const std::uint8_t> bgrx, std::span<std::uint32_t> values) override;
 
+  // The same for a format of at most 8 bits, one byte a value: the stored row of an 8-bit
+  // picture, without values in between.
+  void ReduceRowToBytes(std::span<const std::uint8_t> bgrx, std::span<std::uint8_t> values) const;
+
  private:
   PixelFormat format_;
-  // The value that each 8-bit channel contributes, shifted into its place (for grey, the
-  // value of each luma).
-  std::uint32_t red_[256], green_[256], blue_[256];
+  // For grey, the value of each luma.
+  std::uint32_t grey_[256];
+  // For colours, how each channel of a pixel read as one 32-bit number (blue in the low
+  // byte) reaches its place: shifted right, then left, then masked.
+  struct Channel {
+    unsigned right = 0, left = 0;
+    std::uint32_t mask = 0;
+  };
+  Channel channels_[3];
 };
 
 }  // namespace rastrom

@@ -11,6 +11,38 @@ constexpr std::size_t kBatchWords = 8192;
 
 std::uint64_t CeilDiv(std::uint64_t a, std::uint64_t b) { return a / b + (a % b != 0 ? 1 : 0); }
 
+// The words of `count` * k values, k of `bits` bits a word; the common numbers of pixels a
+// word get loops of their own.
+template <unsigned K>
+void PackWordsOf(const std::uint32_t* value, std::size_t count, unsigned bits, std::uint64_t* out) {
+  for (std::size_t w = 0; w < count; ++w, value += K) {
+    std::uint64_t word = 0;
+    for (unsigned j = 0; j < K; ++j) word = word << bits | value[j];
+    out[w] = word;
+  }
+}
+
+void PackWords(const std::uint32_t* value, std::size_t count, unsigned k, unsigned bits,
+               std::uint64_t* out) {
+  switch (k) {
+    case 1:
+      for (std::size_t w = 0; w < count; ++w) out[w] = value[w];
+      return;
+    case 2:
+      return PackWordsOf<2>(value, count, bits, out);
+    case 4:
+      return PackWordsOf<4>(value, count, bits, out);
+    case 8:
+      return PackWordsOf<8>(value, count, bits, out);
+    default:
+      for (std::size_t w = 0; w < count; ++w, value += k) {
+        std::uint64_t word = 0;
+        for (unsigned j = 0; j < k; ++j) word = word << bits | value[j];
+        out[w] = word;
+      }
+  }
+}
+
 }  // namespace
 
 unsigned DefaultWordBits(const PixelFormat& format) {
@@ -126,20 +158,31 @@ bool WordPacker::PutRow(std::span<const std::uint32_t> values) {
     return ok_;
   }
   const std::size_t count = values.size();
-  if (perWord_ == 1) {
-    // One pixel a word: the value is the word.
-    for (std::size_t x = 0; x < count; ++x) {
-      if (!Emit(values[x])) return false;
-    }
-    return ok_;
-  }
-  for (std::size_t x = 0; x < count; ++x) {
+  std::size_t x = 0;
+  // The word begun by the last row first, then whole words in a tight loop, then the start
+  // of the next word.
+  for (; filled_ > 0 && x < count; ++x) {
     word_ = word_ << bits_ | values[x];
     if (++filled_ == perWord_) {
       if (!Emit(word_)) return false;
       word_ = 0;
       filled_ = 0;
     }
+  }
+  const std::uint32_t* value = values.data();
+  const unsigned bits = bits_, perWord = perWord_;
+  while (count - x >= perWord) {
+    // As many words as the batch has room for.
+    const std::size_t n = std::min<std::size_t>((count - x) / perWord, out_.size() - count_);
+    std::uint64_t* out = out_.data() + count_;
+    PackWords(value + x, n, perWord, bits, out);
+    x += n * perWord;
+    count_ += n;
+    if (count_ == out_.size() && !Flush()) return false;
+  }
+  for (; x < count; ++x) {
+    word_ = word_ << bits_ | values[x];
+    ++filled_;
   }
   if (layout_.alignRows && filled_ > 0) {
     if (!Emit(word_ << (perWord_ - filled_) * bits_)) return false;

@@ -1,6 +1,7 @@
 #include "bmp_rows.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace rastrom {
 
@@ -82,19 +83,47 @@ std::string PreviewHeader(const PixelFormat& format, std::uint64_t width, std::u
 
 void PreviewRow(const PixelFormat& format, std::span<const std::uint32_t> values,
                 std::span<std::uint8_t> row) {
-  std::fill(row.begin(), row.end(), std::uint8_t{0});
   if (PalettedPreview(format)) {
-    for (std::size_t x = 0; x < values.size() && x < row.size(); ++x) {
-      row[x] = static_cast<std::uint8_t>(values[x]);
-    }
+    const std::size_t count = std::min(values.size(), row.size());
+    const std::uint32_t* value = values.data();
+    std::uint8_t* out = row.data();
+    for (std::size_t x = 0; x < count; ++x) out[x] = static_cast<std::uint8_t>(value[x]);
+    std::fill(row.begin() + static_cast<std::ptrdiff_t>(count), row.end(), std::uint8_t{0});
     return;
   }
-  for (std::size_t x = 0; x < values.size() && 3 * x + 2 < row.size(); ++x) {
-    const Rgb8 c = ShowPixel(format, values[x]);
-    row[3 * x] = c.blue;
-    row[3 * x + 1] = c.green;
-    row[3 * x + 2] = c.red;
+  // A value of more than 8 bits is a colour: each channel is found by its bits alone, so
+  // its shown byte comes from a table of the channel's codes, made from ShowPixel (the one
+  // definition of a shown colour) when the format changes.
+  const unsigned blueBits = BlueBits(format), greenBits = GreenBits(format), redBits = RedBits(format);
+  const unsigned blueShift = format.kind == PixelFormat::Kind::kBgr ? PixelBits(format) - blueBits : 0;
+  const unsigned redShift = format.kind == PixelFormat::Kind::kBgr ? 0 : PixelBits(format) - redBits;
+  const unsigned greenShift = format.kind == PixelFormat::Kind::kBgr ? redBits : blueBits;
+  struct Tables {
+    PixelFormat format;
+    std::uint8_t blue[256], green[256], red[256];
+  };
+  thread_local std::optional<Tables> tables;
+  if (!tables || tables->format != format) {
+    tables.emplace();
+    tables->format = format;
+    for (std::uint32_t c = 0; c < 256; ++c) {
+      tables->blue[c] = ShowPixel(format, (c & ((1u << blueBits) - 1)) << blueShift).blue;
+      tables->green[c] = ShowPixel(format, (c & ((1u << greenBits) - 1)) << greenShift).green;
+      tables->red[c] = ShowPixel(format, (c & ((1u << redBits) - 1)) << redShift).red;
+    }
   }
+  const std::uint8_t* blue = tables->blue;
+  const std::uint8_t* green = tables->green;
+  const std::uint8_t* red = tables->red;
+  const std::size_t count = std::min(values.size(), row.size() / 3);
+  std::uint8_t* out = row.data();
+  for (std::size_t x = 0; x < count; ++x, out += 3) {
+    const std::uint32_t v = values[x];
+    out[0] = blue[(v >> blueShift) & 0xFF];
+    out[1] = green[(v >> greenShift) & 0xFF];
+    out[2] = red[(v >> redShift) & 0xFF];
+  }
+  std::fill(row.begin() + static_cast<std::ptrdiff_t>(3 * count), row.end(), std::uint8_t{0});
 }
 
 }  // namespace rastrom

@@ -1,5 +1,6 @@
 #include "preview.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -8,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "bmp_rows.h"
@@ -159,12 +161,27 @@ int WritePreview(const char* output, const PixelFormat& format, std::uint64_t wi
   file.Reserve(static_cast<std::int64_t>(PreviewFileSize(format, width, height)));
   const std::string header = PreviewHeader(format, width, height, topDown);
   file.Write(header.data(), header.size());
-  std::vector<std::uint32_t> values(width);
-  std::vector<std::uint8_t> stored(PreviewRowBytes(format, width));
-  const std::string failed = rows([&](std::span<const std::uint32_t> row) {
-    PreviewRow(format, row, stored);
-    return file.Write(stored.data(), stored.size());
+  // Stored rows gather in a block of about 64 KiB (at least a row), written when full: a
+  // write call a row would cost more than the row's bytes.
+  const std::size_t rowBytes = static_cast<std::size_t>(PreviewRowBytes(format, width));
+  const std::size_t blockRows = std::max<std::size_t>(1, (std::size_t{64} << 10) / rowBytes);
+  const auto block = std::make_unique_for_overwrite<std::uint8_t[]>(blockRows * rowBytes);
+  std::size_t used = 0;
+  std::string failed = rows([&](auto row) {
+    // Pixel values, or a stored row of bytes already.
+    const std::span<std::uint8_t> stored(block.get() + used, rowBytes);
+    if constexpr (std::is_same_v<decltype(row), std::span<const std::uint32_t>>) {
+      PreviewRow(format, row, stored);
+    } else {
+      std::copy(row.begin(), row.end(), stored.begin());
+      std::fill(stored.begin() + static_cast<std::ptrdiff_t>(row.size()), stored.end(), std::uint8_t{0});
+    }
+    used += rowBytes;
+    if (used < blockRows * rowBytes) return true;
+    used = 0;
+    return file.Write(block.get(), blockRows * rowBytes);
   });
+  if (failed.empty() && used > 0) file.Write(block.get(), used);
   if (!failed.empty()) {
     file.Discard();
     return Fail(failed);
@@ -190,16 +207,27 @@ int PreviewPicture(const char* source, const char* output, const PictureInput& i
   const bool topDown = options.dither != DitherMethod::kNone;
   const std::unique_ptr<RowReducer> reducer =
       MakeRowReducer(options.dither, format, static_cast<std::size_t>(width));
+  // Without dithering, a format of at most 8 bits goes from the picture's rows straight to
+  // the stored bytes.
+  const auto* bytes = options.dither == DitherMethod::kNone && PalettedPreview(format)
+                          ? dynamic_cast<const TopBitsReducer*>(reducer.get())
+                          : nullptr;
   return WritePreview(output, format, width, height, [&](auto&& put) {
-    std::vector<std::uint32_t> values(width);
+    std::vector<std::uint32_t> values(bytes ? 0 : width);
+    std::vector<std::uint8_t> stored(bytes ? width : 0);
     const std::size_t rowBytes = 4 * static_cast<std::size_t>(width);
     std::string failed = input.ReadRows(topDown ? RowOrder::kTopDown : RowOrder::kBottomUp,
                                         [&](std::int32_t, std::int32_t rowCount,
                                             std::span<const std::uint8_t> rows) {
       for (std::int32_t i = 0; i < rowCount; ++i) {
         const std::int32_t r = topDown ? i : rowCount - 1 - i;
+        if (bytes) {
+          bytes->ReduceRowToBytes(rows.subspan(r * rowBytes, rowBytes), stored);
+          if (!put(std::span<const std::uint8_t>(stored))) return false;
+          continue;
+        }
         reducer->ReduceRow(rows.subspan(r * rowBytes, rowBytes), values);
-        if (!put(values)) return false;
+        if (!put(std::span<const std::uint32_t>(values))) return false;
       }
       return true;
     });
@@ -252,7 +280,7 @@ int PreviewMemory(const char* source, const char* output, PictureInput& input,
     std::vector<std::uint32_t> values(size.width);
     for (std::uint64_t y = size.height; y-- > 0;) {
       for (std::uint64_t x = 0; x < size.width; ++x) values[x] = PixelAt(layout, size.width, words, x, y);
-      if (!put(values)) break;
+      if (!put(std::span<const std::uint32_t>(values))) break;
     }
     return std::string();
   });
