@@ -170,10 +170,10 @@ class BandedPicture final : public RowSource {
     StoredRows band;
     band.width = header_.width;
     band.stride = (3 * static_cast<std::size_t>(header_.width) + 3) / 4 * 4;
-    // Bands of about 256 KiB of the file: fewer reads than the widened bands take, and
-    // still within the processor's cache.
+    // Bands of about 64 KiB of the file: they stay in the processor's cache, and a larger
+    // band reads no faster but touches more fresh memory.
     const auto bandRows = static_cast<std::int32_t>(
-        std::max<std::size_t>(1, (std::size_t{256} << 10) / band.stride));
+        std::max<std::size_t>(1, (std::size_t{64} << 10) / band.stride));
     const std::int32_t bands = (height + bandRows - 1) / bandRows;
     band.bottomUp = !header_.topDown;
     for (std::int32_t b = 0; b < bands; ++b) {
