@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -88,8 +89,12 @@ TEST_F(BandTest, BandsJoinToTheDecodedPictureAtEveryDepthSizeAndOrder) {
   struct Case {
     std::string name;
     Bytes file;
+    bool bits24 = false;  // uncompressed 24-bit rows, to be had as stored
   };
   std::vector<Case> cases = {{"RLE8", rle8}, {"RLE4", rle4}};
+  // Several bands of stored rows, whichever way the file runs.
+  cases.push_back({"24 bits, 1001 x 200, bottom-up", Picture(24, 1001, 200, false), true});
+  cases.push_back({"24 bits, 1001 x 200, top-down", Picture(24, 1001, 200, true), true});
   // Rows of 3 and 1001 pixels are no multiple of 4 bytes at most depths; the heights put the
   // last band one row short, whole, one row long, and past a second band.
   for (int bpp : {1, 2, 4, 8, 16, 24, 32}) {
@@ -99,7 +104,7 @@ TEST_F(BandTest, BandsJoinToTheDecodedPictureAtEveryDepthSizeAndOrder) {
         for (bool topDown : {false, true}) {
           cases.push_back({std::to_string(bpp) + " bits, " + std::to_string(width) + " x " +
                                std::to_string(height) + (topDown ? ", top-down" : ", bottom-up"),
-                           Picture(bpp, width, height, topDown)});
+                           Picture(bpp, width, height, topDown), bpp == 24});
         }
       }
     }
@@ -111,7 +116,7 @@ TEST_F(BandTest, BandsJoinToTheDecodedPictureAtEveryDepthSizeAndOrder) {
     Bytes file(padded.begin(), padded.end() - 3);
     rastrom::test::PutLe(file, 2, static_cast<std::uint32_t>(file.size()), 4);
     cases.push_back({std::string("last stored row unpadded, ") + (topDown ? "top-down" : "bottom-up"),
-                     file});
+                     file, true});
   }
 
   for (const Case& c : cases) {
@@ -139,6 +144,29 @@ TEST_F(BandTest, BandsJoinToTheDecodedPictureAtEveryDepthSizeAndOrder) {
         return true;
       }), "");
       EXPECT_TRUE(picture == decoded.pixels);
+
+      // A 24-bit file's rows as stored, widened here, are the same picture, every row once.
+      EXPECT_EQ(input.HasStoredRows(), c.bits24);
+      if (!c.bits24) continue;
+      Bytes stored(decoded.pixels.size());
+      std::vector<int> seen(static_cast<std::size_t>(decoded.height));
+      previous = order == rastrom::RowOrder::kTopDown ? -1 : decoded.height;
+      EXPECT_EQ(input.ReadStoredRows(order, [&](const rastrom::StoredRows& band) {
+        EXPECT_EQ(order == rastrom::RowOrder::kTopDown ? band.firstRow > previous
+                                                       : band.firstRow < previous, true);
+        previous = band.firstRow;
+        for (std::int32_t i = 0; i < band.rowCount; ++i) {
+          const Band row = band.Row(i);
+          const auto y = static_cast<std::size_t>(band.firstRow + i);
+          ++seen[y];
+          for (std::size_t x = 0; x < row.size() / 3; ++x) {
+            std::copy_n(&row[3 * x], 3, &stored[4 * (y * decoded.width + x)]);
+          }
+        }
+        return true;
+      }), "");
+      EXPECT_TRUE(stored == decoded.pixels);
+      EXPECT_EQ(std::count(seen.begin(), seen.end(), 1), decoded.height);
     }
   }
 }
@@ -255,6 +283,27 @@ TEST_F(BandTest, ASourceThatShrinksBetweenBandsLosesNothing) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(), head + c.tail + "Program exits with errors!\n");
     EXPECT_EQ(Read(output), "old");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
+  }
+}
+
+TEST_F(BandTest, StoredRowsOfAShrunkSourceFailAndHandOutNothingMore) {
+  const std::string source = Write("in.bmp", Picture(24, 1001, 200, false));
+  rastrom::PictureInput input;
+  ASSERT_EQ(rastrom::ReadPictureInput(source.c_str(), input), "");
+  ASSERT_TRUE(input.HasStoredRows());
+  for (int cut : {1, 2}) {  // before the first band, before the second
+    SCOPED_TRACE("cut before band " + std::to_string(cut));
+    Write("in.bmp", Picture(24, 1001, 200, false));
+    CutAt::path = source;
+    CutAt::size = 54 + 3004;
+    CutAt::at = cut;
+    rastrom::gBeforePixelRead = &CutAt::Read;
+    int bands = 0;
+    EXPECT_EQ(input.ReadStoredRows(rastrom::RowOrder::kTopDown, [&](const rastrom::StoredRows&) {
+      ++bands;
+      return true;
+    }), "has changed since it was opened: its pixels can no longer be read");
+    EXPECT_EQ(bands, cut - 1);
   }
 }
 

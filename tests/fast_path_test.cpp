@@ -4,6 +4,7 @@
 // many pieces, and the preview's stored row of colour pixels.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -49,6 +50,28 @@ TEST(FastPath, RowReductionIsEveryPixelsReduction) {
       std::vector<std::uint8_t> bytes(width + 1, 0xA5);
       TopBitsReducer(format).ReduceRowToBytes(row, std::span(bytes).first(width));
       for (std::size_t x = 0; x < width; ++x) ASSERT_EQ(bytes[x], values[x]) << name << " byte " << x;
+      EXPECT_EQ(bytes[width], 0xA5) << name << ": wrote past the bytes";
+    }
+  }
+}
+
+TEST(FastPath, StoredRowReductionIsEveryPixelsReduction) {
+  // Every field width of the shuffled path's byte moves (left, none, right by up to 8).
+  const char* const formats[] = {"rgb332", "bgr233", "rgb323", "rgb116", "rgb611", "bgr161",
+                                 "rgb224", "rgb111", "rgb121", "gray8", "gray3", "mono"};
+  for (const char* name : formats) {
+    const PixelFormat format = *ParsePixelFormat(name);
+    // Widths around the sixteen pixels done together and the 52 bytes their last read needs.
+    for (const std::size_t width : {0u, 1u, 15u, 16u, 17u, 18u, 31u, 32u, 33u, 35u, 259u}) {
+      const std::vector<std::uint8_t> noise = NoisyRow(width);
+      std::vector<std::uint8_t> bgr(3 * width);  // exactly the row: a read past it is a fault
+      for (std::size_t x = 0; x < width; ++x) std::copy_n(&noise[4 * x], 3, &bgr[3 * x]);
+      std::vector<std::uint8_t> bytes(width + 1, 0xA5);
+      TopBitsReducer(format).ReduceBgr24RowToBytes(bgr, std::span(bytes).first(width));
+      for (std::size_t x = 0; x < width; ++x) {
+        ASSERT_EQ(bytes[x], ReduceTopBits(format, bgr[3 * x + 2], bgr[3 * x + 1], bgr[3 * x]))
+            << name << " width " << width << " pixel " << x;
+      }
       EXPECT_EQ(bytes[width], 0xA5) << name << ": wrote past the bytes";
     }
   }

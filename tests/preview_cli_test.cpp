@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bmp_builder.h"
 #include "cli_support.h"
 
 #ifndef RASTROM_PREVIEW_BINARY
@@ -201,6 +202,25 @@ TEST_F(PreviewCli, ShowsTheSameFromTheCoeFileAndFromTheBmp) {
   ASSERT_EQ(Run({"@/tiny.coe", "3x2", "from-coe.bmp"}).status, 0);
   ASSERT_EQ(Run({"@/tiny.bmp", "from-bmp.bmp"}).status, 0);
   EXPECT_EQ(ReadFile(work_ / "from-coe.bmp"), ReadFile(work_ / "from-bmp.bmp"));
+}
+
+TEST_F(PreviewCli, A24BitBmpShowsAsTheSamePictureAt32Bits) {
+  // 24-bit rows are reduced as the file stores them, 32-bit ones widened first: the pictures
+  // must agree in every format, either row order, with rows of 16-pixel steps and a tail.
+  const auto pixel = [](int x, int y) { return (x * 2654435761u ^ y * 40503u) & 0xFFFFFFu; };
+  for (const int height : {3, -3}) {
+    for (const int bpp : {24, 32}) {
+      const Bytes file = BmpBuilder().Bpp(static_cast<std::uint16_t>(bpp)).Size(37, height)
+                             .Data(StoreRows(37, height, bpp, pixel)).Build();
+      WriteFile(root_ / (std::to_string(bpp) + ".bmp"), std::string(file.begin(), file.end()));
+    }
+    for (const char* format : {"rgb332", "bgr233", "rgb116", "gray4", "mono"}) {
+      SCOPED_TRACE(std::string(format) + (height < 0 ? ", top-down" : ", bottom-up"));
+      ASSERT_EQ(Run({"--pixel", format, "@/24.bmp", "from24.bmp"}).status, 0);
+      ASSERT_EQ(Run({"--pixel", format, "@/32.bmp", "from32.bmp"}).status, 0);
+      EXPECT_EQ(ReadFile(work_ / "from24.bmp"), ReadFile(work_ / "from32.bmp"));
+    }
+  }
 }
 
 TEST_F(PreviewCli, WidthAloneFillsRowsWithTheWordsAndShowsPaddingBlack) {

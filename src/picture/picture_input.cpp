@@ -14,6 +14,9 @@
 #include "bmp_decode.h"
 #include "coe_reader.h"
 #include "coe_writer.h"
+#ifndef _WIN32
+#include "file_bytes.h"
+#endif
 #include "loader.h"
 #include "picture_decode.h"
 
@@ -138,9 +141,70 @@ class BandedPicture final : public RowSource {
     return {};
   }
 
+#ifndef _WIN32
+  // Opens the file a second time for its stored rows when it holds uncompressed 24-bit
+  // rows of the picture's size; otherwise the rows come widened only. A pipe or device
+  // is not opened again: its bytes were read once already.
+  void OpenStoredRows(const char* path) {
+    struct stat status {};
+    if (stat(path, &status) != 0 || !S_ISREG(status.st_mode)) return;
+    auto file = std::make_unique<FileBytes>(path);
+    const auto headBytes = static_cast<std::size_t>(std::min<std::uint64_t>(file->size(), kBmpHeadBytes));
+    std::span<const std::uint8_t> head;
+    BmpHeader header;
+    if (!file->ok() || !file->Fetch(0, headBytes, scratch_, head) ||
+        ParseBmpHeader(head, file->size(), header) != BmpError::kNone ||
+        header.format != BmpPixelFormat::kBgr24 || header.width != pixels_.width() ||
+        header.height != pixels_.height()) {
+      return;
+    }
+    header_ = header;
+    file_ = std::move(file);
+  }
+
+  bool HasStoredRows() const override { return file_ != nullptr; }
+
+  std::string ReadStoredRows(RowOrder order, const StoredRowSink& sink) const override {
+    if (file_ == nullptr) return RowSource::ReadStoredRows(order, sink);
+    const std::int32_t height = header_.height;
+    StoredRows band;
+    band.width = header_.width;
+    band.stride = (3 * static_cast<std::size_t>(header_.width) + 3) / 4 * 4;
+    // Bands of about 64 KiB of the file: they stay in the processor's cache, and a larger
+    // band reads no faster but touches more fresh memory.
+    const auto bandRows = static_cast<std::int32_t>(
+        std::max<std::size_t>(1, (std::size_t{64} << 10) / band.stride));
+    const std::int32_t bands = (height + bandRows - 1) / bandRows;
+    band.bottomUp = !header_.topDown;
+    for (std::int32_t b = 0; b < bands; ++b) {
+      band.firstRow = (order == RowOrder::kTopDown ? b : bands - 1 - b) * bandRows;
+      band.rowCount = std::min(bandRows, height - band.firstRow);
+      // Stored row r is picture row r when top-down, height - 1 - r when bottom-up; the
+      // last stored row may lack its padding.
+      const auto rows = static_cast<std::size_t>(band.rowCount);
+      const auto stored = static_cast<std::size_t>(
+          header_.topDown ? band.firstRow : height - band.firstRow - band.rowCount);
+      const std::size_t length = stored + rows == static_cast<std::size_t>(height)
+                                     ? header_.pixelBytes - stored * band.stride
+                                     : rows * band.stride;
+      if (gBeforePixelRead != nullptr) gBeforePixelRead();
+      if (!file_->Fetch(header_.pixelOffset + stored * band.stride, length, scratch_, band.bytes)) {
+        return "has changed since it was opened: its pixels can no longer be read";
+      }
+      if (!sink(band)) break;
+    }
+    return {};
+  }
+#endif
+
  private:
   // Reading a band reuses the one band buffer and moves the file's position.
   mutable PixelRows pixels_;
+#ifndef _WIN32
+  std::unique_ptr<FileBytes> file_;  // the file, for its stored rows
+  BmpHeader header_;
+  mutable ScratchBytes scratch_;     // each band of stored rows, reused
+#endif
 };
 
 std::string RefusedDepth(const char* path, const BITMAP& bitmap) {
@@ -168,7 +232,11 @@ std::string ReadBmpInBands(const char* path, PictureInput& input) {
   input.kind = PictureInput::Kind::kBmp;
   input.width = bitmap.bmWidth;
   input.height = bitmap.bmHeight;
-  input.rows = std::make_shared<BandedPicture>(std::move(pixels));
+  auto rows = std::make_shared<BandedPicture>(std::move(pixels));
+#ifndef _WIN32
+  rows->OpenStoredRows(path);
+#endif
+  input.rows = std::move(rows);
   return {};
 }
 

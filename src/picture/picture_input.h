@@ -28,10 +28,37 @@ enum class RowOrder { kTopDown, kBottomUp };
 using RowSink = std::function<bool(std::int32_t firstRow, std::int32_t rowCount,
                                    std::span<const std::uint8_t> pixels)>;
 
+// A band of a 24-bit picture's rows as its file stores them, unwidened: 3 bytes a pixel
+// (blue, green, red), each row `stride` bytes after the one stored before it, the band's
+// bottom row first when `bottomUp`. The bytes are valid only during the sink's call.
+struct StoredRows {
+  std::int32_t firstRow = 0;  // counted from the top
+  std::int32_t rowCount = 0;
+  std::int32_t width = 0;
+  std::size_t stride = 0;
+  bool bottomUp = false;
+  std::span<const std::uint8_t> bytes;
+
+  // Row `i` of the band, counted from its top: 3 x width bytes.
+  std::span<const std::uint8_t> Row(std::int32_t i) const {
+    const auto k = static_cast<std::size_t>(bottomUp ? rowCount - 1 - i : i);
+    return bytes.subspan(k * stride, 3 * static_cast<std::size_t>(width));
+  }
+};
+using StoredRowSink = std::function<bool(const StoredRows& band)>;
+
 // Where a picture's rows come from: a picture held whole, or a file read band by band.
 class RowSource {
  public:
   virtual ~RowSource() = default;
+  // Whether ReadStoredRows can hand the rows out: an uncompressed 24-bit BMP file read
+  // band by band.
+  virtual bool HasStoredRows() const { return false; }
+  // As ReadRows, every row once in the order asked for, as the file stores them, in bands
+  // of its own size.
+  virtual std::string ReadStoredRows(RowOrder, const StoredRowSink&) const {
+    return "is not read as stored 24-bit rows";
+  }
   // Hands every row of the picture to `sink` once, in bands, in the order asked for: from
   // the top band down, or from the bottom band up (the rows inside a band still run from
   // the top down). Returns an empty string, or why the rows could not all be read (the
@@ -54,6 +81,10 @@ struct PictureInput {
   // The picture's rows, as RowSource::ReadRows hands them out. A COE file has none.
   std::string ReadRows(RowOrder order, const RowSink& sink) const {
     return rows ? rows->ReadRows(order, sink) : std::string();
+  }
+  bool HasStoredRows() const { return rows && rows->HasStoredRows(); }
+  std::string ReadStoredRows(RowOrder order, const StoredRowSink& sink) const {
+    return rows ? rows->ReadStoredRows(order, sink) : std::string();
   }
 };
 

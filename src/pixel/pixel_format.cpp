@@ -6,6 +6,12 @@
 #if defined(__SSE2__) || defined(_M_X64)
 #define RASTROM_PIXEL_SSE2 1
 #include <emmintrin.h>
+// SSSE3's byte shuffle, where the compiler can build a function for it alone; whether the
+// processor has it is asked at run time.
+#if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
+#define RASTROM_PIXEL_SSSE3 1
+#include <tmmintrin.h>
+#endif
 #endif
 
 namespace rastrom {
@@ -270,6 +276,132 @@ void TopBitsReducer::ReduceRowToBytes(std::span<const std::uint8_t> bgrx,
   for (; i < count; ++i) {
     const std::uint32_t v = std::uint32_t{p[4 * i]} | std::uint32_t{p[4 * i + 1]} << 8 |
                             std::uint32_t{p[4 * i + 2]} << 16;
+    out[i] = static_cast<std::uint8_t>(((v >> c0.right << c0.left) & c0.mask) |
+                                       ((v >> c1.right << c1.left) & c1.mask) |
+                                       ((v >> c2.right << c2.left) & c2.mask));
+  }
+}
+
+#ifdef RASTROM_PIXEL_SSSE3
+namespace {
+
+// Which of three 16-byte registers' bytes gather channel c (0 blue, 1 green, 2 red) of 16
+// 3-byte pixels: kGather[c][r][j] picks byte 3j + c when it lies in register r, else none.
+struct Gather {
+  alignas(16) std::uint8_t index[3][3][16];
+  Gather() {
+    for (int c = 0; c < 3; ++c) {
+      for (int r = 0; r < 3; ++r) {
+        for (int j = 0; j < 16; ++j) {
+          const int at = 3 * j + c - 16 * r;
+          index[c][r][j] = at >= 0 && at < 16 ? static_cast<std::uint8_t>(at) : 0x80;
+        }
+      }
+    }
+  }
+};
+const Gather kGather;
+
+bool HasSsse3() {
+  static const bool has = __builtin_cpu_supports("ssse3");
+  return has;
+}
+
+// Reduces 16 pixels a step while 48 bytes remain: each channel's bytes are gathered into
+// one register and moved to their place in 16-bit lanes, the channel's mask dropping what
+// crosses from the lane's other byte. Returns how many pixels it reduced.
+__attribute__((target("ssse3"))) std::size_t GatherBgr24ToBytes(
+    const std::uint8_t* p, std::uint8_t* out, std::size_t count, const int move[3],
+    const std::uint8_t mask[3]) {
+  __m128i shuffle[3][3];
+  for (int c = 0; c < 3; ++c) {
+    for (int r = 0; r < 3; ++r) {
+      shuffle[c][r] = _mm_load_si128(reinterpret_cast<const __m128i*>(kGather.index[c][r]));
+    }
+  }
+  __m128i right[3], left[3], masks[3];
+  for (int c = 0; c < 3; ++c) {
+    right[c] = _mm_cvtsi32_si128(move[c] > 0 ? move[c] : 0);
+    left[c] = _mm_cvtsi32_si128(move[c] < 0 ? -move[c] : 0);
+    masks[c] = _mm_set1_epi8(static_cast<char>(mask[c]));
+  }
+  std::size_t i = 0;
+  for (; i + 16 <= count; i += 16) {
+    const std::uint8_t* at = p + 3 * i;
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 16));
+    const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 32));
+    __m128i value = _mm_setzero_si128();
+    for (int c = 0; c < 3; ++c) {
+      const __m128i channel = _mm_or_si128(
+          _mm_or_si128(_mm_shuffle_epi8(a, shuffle[c][0]), _mm_shuffle_epi8(b, shuffle[c][1])),
+          _mm_shuffle_epi8(d, shuffle[c][2]));
+      const __m128i moved = _mm_sll_epi16(_mm_srl_epi16(channel, right[c]), left[c]);
+      value = _mm_or_si128(value, _mm_and_si128(moved, masks[c]));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), value);
+  }
+  return i;
+}
+
+}  // namespace
+#endif
+
+void TopBitsReducer::ReduceBgr24RowToBytes(std::span<const std::uint8_t> bgr,
+                                           std::span<std::uint8_t> values) const {
+  const std::size_t count = std::min(bgr.size() / 3, values.size());
+  const std::uint8_t* p = bgr.data();
+  std::uint8_t* out = values.data();
+  if (IsGray(format_)) {
+    for (std::size_t i = 0; i < count; ++i, p += 3) out[i] = static_cast<std::uint8_t>(grey_[Luma(p[2], p[1], p[0])]);
+    return;
+  }
+  const Channel c0 = channels_[0], c1 = channels_[1], c2 = channels_[2];
+  std::size_t i = 0;
+#ifdef RASTROM_PIXEL_SSSE3
+  if (HasSsse3()) {
+    // Channel c's move within its own byte: right when positive.
+    const int move[3] = {static_cast<int>(c0.right) - static_cast<int>(c0.left),
+                         static_cast<int>(c1.right) - static_cast<int>(c1.left) - 8,
+                         static_cast<int>(c2.right) - static_cast<int>(c2.left) - 16};
+    const std::uint8_t mask[3] = {static_cast<std::uint8_t>(c0.mask), static_cast<std::uint8_t>(c1.mask),
+                                  static_cast<std::uint8_t>(c2.mask)};
+    i = GatherBgr24ToBytes(p, out, count, move, mask);
+  }
+#endif
+#ifdef RASTROM_PIXEL_SSE2
+  const __m128i r0 = _mm_cvtsi32_si128(static_cast<int>(c0.right)), l0 = _mm_cvtsi32_si128(static_cast<int>(c0.left));
+  const __m128i r1 = _mm_cvtsi32_si128(static_cast<int>(c1.right)), l1 = _mm_cvtsi32_si128(static_cast<int>(c1.left));
+  const __m128i r2 = _mm_cvtsi32_si128(static_cast<int>(c2.right)), l2 = _mm_cvtsi32_si128(static_cast<int>(c2.left));
+  const __m128i m0 = _mm_set1_epi32(static_cast<int>(c0.mask)), m1 = _mm_set1_epi32(static_cast<int>(c1.mask));
+  const __m128i m2 = _mm_set1_epi32(static_cast<int>(c2.mask));
+  const __m128i lane0 = _mm_set_epi32(0, 0, 0, 0xFFFFFF), lane1 = _mm_set_epi32(0, 0, 0xFFFFFF, 0);
+  const __m128i lane2 = _mm_set_epi32(0, 0xFFFFFF, 0, 0), lane3 = _mm_set_epi32(0xFFFFFF, 0, 0, 0);
+  // Four pixels from one 16-byte read: pixel k moves up k bytes into its own 4-byte lane,
+  // the rest of the lane cleared, and is reduced as a widened pixel would be.
+  const auto four = [&](const std::uint8_t* at) {
+    const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    const __m128i v = _mm_or_si128(
+        _mm_or_si128(_mm_and_si128(w, lane0), _mm_and_si128(_mm_slli_si128(w, 1), lane1)),
+        _mm_or_si128(_mm_and_si128(_mm_slli_si128(w, 2), lane2),
+                     _mm_and_si128(_mm_slli_si128(w, 3), lane3)));
+    const __m128i a = _mm_and_si128(_mm_sll_epi32(_mm_srl_epi32(v, r0), l0), m0);
+    const __m128i b = _mm_and_si128(_mm_sll_epi32(_mm_srl_epi32(v, r1), l1), m1);
+    const __m128i c = _mm_and_si128(_mm_sll_epi32(_mm_srl_epi32(v, r2), l2), m2);
+    return _mm_or_si128(_mm_or_si128(a, b), c);
+  };
+  // Sixteen pixels at a time, while the last read (16 bytes from pixel 12) stays inside
+  // the row.
+  for (; 3 * i + 52 <= 3 * count; i += 16) {
+    const std::uint8_t* at = p + 3 * i;
+    const __m128i low = _mm_packs_epi32(four(at), four(at + 12));
+    const __m128i high = _mm_packs_epi32(four(at + 24), four(at + 36));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(low, high));
+  }
+#endif
+  for (; i < count; ++i) {
+    const std::uint32_t v = std::uint32_t{p[3 * i]} | std::uint32_t{p[3 * i + 1]} << 8 |
+                            std::uint32_t{p[3 * i + 2]} << 16;
     out[i] = static_cast<std::uint8_t>(((v >> c0.right << c0.left) & c0.mask) |
                                        ((v >> c1.right << c1.left) & c1.mask) |
                                        ((v >> c2.right << c2.left) & c2.mask));

@@ -94,6 +94,10 @@ class TopBitsReducer final : public RowReducer {
   // picture, without values in between.
   void ReduceRowToBytes(std::span<const std::uint8_t> bgrx, std::span<std::uint8_t> values) const;
 
+  // The same from a row of 3-byte pixels (blue, green, red) as a 24-bit BMP stores them,
+  // without widening them to four bytes first: `bgr` holds 3 bytes a value.
+  void ReduceBgr24RowToBytes(std::span<const std::uint8_t> bgr, std::span<std::uint8_t> values) const;
+
  private:
   PixelFormat format_;
   // For grey, the value of each luma.

@@ -216,6 +216,17 @@ int PreviewPicture(const char* source, const char* output, const PictureInput& i
     std::vector<std::uint32_t> values(bytes ? 0 : width);
     std::vector<std::uint8_t> stored(bytes ? width : 0);
     const std::size_t rowBytes = 4 * static_cast<std::size_t>(width);
+    if (bytes && input.HasStoredRows()) {
+      // A 24-bit file's rows go to bytes as the file stores them, never widened.
+      std::string failed = input.ReadStoredRows(RowOrder::kBottomUp, [&](const StoredRows& band) {
+        for (std::int32_t i = band.rowCount - 1; i >= 0; --i) {
+          bytes->ReduceBgr24RowToBytes(band.Row(i), stored);
+          if (!put(std::span<const std::uint8_t>(stored))) return false;
+        }
+        return true;
+      });
+      return failed.empty() ? failed : std::string(source) + ": " + failed;
+    }
     std::string failed = input.ReadRows(topDown ? RowOrder::kTopDown : RowOrder::kBottomUp,
                                         [&](std::int32_t, std::int32_t rowCount,
                                             std::span<const std::uint8_t> rows) {
