@@ -45,6 +45,38 @@ int BlueField(const PixelFormat& f) { return f.kind == PixelFormat::Kind::kBgr ?
 
 std::uint32_t Mask(unsigned bits) { return (std::uint32_t{1} << bits) - 1; }
 
+// The top-bits reduction of one pixel read as a 32-bit number (blue in the low byte): each
+// channel shifted right, then left, then masked into its place.
+template <class Channel>
+std::uint32_t ReducePixel(std::uint32_t v, const Channel (&c)[3]) {
+  return ((v >> c[0].right << c[0].left) & c[0].mask) | ((v >> c[1].right << c[1].left) & c[1].mask) |
+         ((v >> c[2].right << c[2].left) & c[2].mask);
+}
+
+#ifdef RASTROM_PIXEL_SSE2
+// The same for four pixels at once, one in each 32-bit lane.
+class FourPixels {
+ public:
+  template <class Channel>
+  explicit FourPixels(const Channel (&c)[3]) {
+    for (int k = 0; k < 3; ++k) {
+      right_[k] = _mm_cvtsi32_si128(static_cast<int>(c[k].right));
+      left_[k] = _mm_cvtsi32_si128(static_cast<int>(c[k].left));
+      mask_[k] = _mm_set1_epi32(static_cast<int>(c[k].mask));
+    }
+  }
+  __m128i Reduce(__m128i v) const {
+    const __m128i a = _mm_and_si128(_mm_sll_epi32(_mm_srl_epi32(v, right_[0]), left_[0]), mask_[0]);
+    const __m128i b = _mm_and_si128(_mm_sll_epi32(_mm_srl_epi32(v, right_[1]), left_[1]), mask_[1]);
+    const __m128i c = _mm_and_si128(_mm_sll_epi32(_mm_srl_epi32(v, right_[2]), left_[2]), mask_[2]);
+    return _mm_or_si128(_mm_or_si128(a, b), c);
+  }
+
+ private:
+  __m128i right_[3], left_[3], mask_[3];
+};
+#endif
+
 }  // namespace
 
 std::optional<PixelFormat> ParsePixelFormat(std::string_view name) {
@@ -217,27 +249,18 @@ void TopBitsReducer::ReduceRow(std::span<const std::uint8_t> bgrx, std::span<std
   }
   // Shifts and masks the same for every pixel: four pixels at a time where the processor
   // can. The unused fourth byte falls outside every mask.
-  const Channel c0 = channels_[0], c1 = channels_[1], c2 = channels_[2];
   std::size_t i = 0;
 #ifdef RASTROM_PIXEL_SSE2
-  const __m128i r0 = _mm_cvtsi32_si128(static_cast<int>(c0.right)), l0 = _mm_cvtsi32_si128(static_cast<int>(c0.left));
-  const __m128i r1 = _mm_cvtsi32_si128(static_cast<int>(c1.right)), l1 = _mm_cvtsi32_si128(static_cast<int>(c1.left));
-  const __m128i r2 = _mm_cvtsi32_si128(static_cast<int>(c2.right)), l2 = _mm_cvtsi32_si128(static_cast<int>(c2.left));
-  const __m128i m0 = _mm_set1_epi32(static_cast<int>(c0.mask)), m1 = _mm_set1_epi32(static_cast<int>(c1.mask));
-  const __m128i m2 = _mm_set1_epi32(static_cast<int>(c2.mask));
+  const FourPixels reduce(channels_);
   for (; i + 4 <= count; i += 4) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4 * i));
-    const __m128i a = _mm_and_si128(_mm_sll_epi32(_mm_srl_epi32(v, r0), l0), m0);
-    const __m128i b = _mm_and_si128(_mm_sll_epi32(_mm_srl_epi32(v, r1), l1), m1);
-    const __m128i c = _mm_and_si128(_mm_sll_epi32(_mm_srl_epi32(v, r2), l2), m2);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_or_si128(_mm_or_si128(a, b), c));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), reduce.Reduce(v));
   }
 #endif
   for (; i < count; ++i) {
     const std::uint32_t v = std::uint32_t{p[4 * i]} | std::uint32_t{p[4 * i + 1]} << 8 |
                             std::uint32_t{p[4 * i + 2]} << 16;
-    out[i] = ((v >> c0.right << c0.left) & c0.mask) | ((v >> c1.right << c1.left) & c1.mask) |
-             ((v >> c2.right << c2.left) & c2.mask);
+    out[i] = ReducePixel(v, channels_);
   }
 }
 
@@ -250,20 +273,11 @@ void TopBitsReducer::ReduceRowToBytes(std::span<const std::uint8_t> bgrx,
     for (std::size_t i = 0; i < count; ++i, p += 4) out[i] = static_cast<std::uint8_t>(grey_[Luma(p[2], p[1], p[0])]);
     return;
   }
-  const Channel c0 = channels_[0], c1 = channels_[1], c2 = channels_[2];
   std::size_t i = 0;
 #ifdef RASTROM_PIXEL_SSE2
-  const __m128i r0 = _mm_cvtsi32_si128(static_cast<int>(c0.right)), l0 = _mm_cvtsi32_si128(static_cast<int>(c0.left));
-  const __m128i r1 = _mm_cvtsi32_si128(static_cast<int>(c1.right)), l1 = _mm_cvtsi32_si128(static_cast<int>(c1.left));
-  const __m128i r2 = _mm_cvtsi32_si128(static_cast<int>(c2.right)), l2 = _mm_cvtsi32_si128(static_cast<int>(c2.left));
-  const __m128i m0 = _mm_set1_epi32(static_cast<int>(c0.mask)), m1 = _mm_set1_epi32(static_cast<int>(c1.mask));
-  const __m128i m2 = _mm_set1_epi32(static_cast<int>(c2.mask));
+  const FourPixels reduce(channels_);
   const auto four = [&](const std::uint8_t* at) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-    const __m128i a = _mm_and_si128(_mm_sll_epi32(_mm_srl_epi32(v, r0), l0), m0);
-    const __m128i b = _mm_and_si128(_mm_sll_epi32(_mm_srl_epi32(v, r1), l1), m1);
-    const __m128i c = _mm_and_si128(_mm_sll_epi32(_mm_srl_epi32(v, r2), l2), m2);
-    return _mm_or_si128(_mm_or_si128(a, b), c);
+    return reduce.Reduce(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)));
   };
   // Sixteen pixels at a time: every value is below 256, so packing them keeps them whole.
   for (; i + 16 <= count; i += 16) {
@@ -276,9 +290,7 @@ void TopBitsReducer::ReduceRowToBytes(std::span<const std::uint8_t> bgrx,
   for (; i < count; ++i) {
     const std::uint32_t v = std::uint32_t{p[4 * i]} | std::uint32_t{p[4 * i + 1]} << 8 |
                             std::uint32_t{p[4 * i + 2]} << 16;
-    out[i] = static_cast<std::uint8_t>(((v >> c0.right << c0.left) & c0.mask) |
-                                       ((v >> c1.right << c1.left) & c1.mask) |
-                                       ((v >> c2.right << c2.left) & c2.mask));
+    out[i] = static_cast<std::uint8_t>(ReducePixel(v, channels_));
   }
 }
 
@@ -356,10 +368,10 @@ void TopBitsReducer::ReduceBgr24RowToBytes(std::span<const std::uint8_t> bgr,
     for (std::size_t i = 0; i < count; ++i, p += 3) out[i] = static_cast<std::uint8_t>(grey_[Luma(p[2], p[1], p[0])]);
     return;
   }
-  const Channel c0 = channels_[0], c1 = channels_[1], c2 = channels_[2];
   std::size_t i = 0;
 #ifdef RASTROM_PIXEL_SSSE3
   if (HasSsse3()) {
+    const Channel c0 = channels_[0], c1 = channels_[1], c2 = channels_[2];
     // Channel c's move within its own byte: right when positive.
     const int move[3] = {static_cast<int>(c0.right) - static_cast<int>(c0.left),
                          static_cast<int>(c1.right) - static_cast<int>(c1.left) - 8,
@@ -370,11 +382,7 @@ void TopBitsReducer::ReduceBgr24RowToBytes(std::span<const std::uint8_t> bgr,
   }
 #endif
 #ifdef RASTROM_PIXEL_SSE2
-  const __m128i r0 = _mm_cvtsi32_si128(static_cast<int>(c0.right)), l0 = _mm_cvtsi32_si128(static_cast<int>(c0.left));
-  const __m128i r1 = _mm_cvtsi32_si128(static_cast<int>(c1.right)), l1 = _mm_cvtsi32_si128(static_cast<int>(c1.left));
-  const __m128i r2 = _mm_cvtsi32_si128(static_cast<int>(c2.right)), l2 = _mm_cvtsi32_si128(static_cast<int>(c2.left));
-  const __m128i m0 = _mm_set1_epi32(static_cast<int>(c0.mask)), m1 = _mm_set1_epi32(static_cast<int>(c1.mask));
-  const __m128i m2 = _mm_set1_epi32(static_cast<int>(c2.mask));
+  const FourPixels reduce(channels_);
   const __m128i lane0 = _mm_set_epi32(0, 0, 0, 0xFFFFFF), lane1 = _mm_set_epi32(0, 0, 0xFFFFFF, 0);
   const __m128i lane2 = _mm_set_epi32(0, 0xFFFFFF, 0, 0), lane3 = _mm_set_epi32(0xFFFFFF, 0, 0, 0);
   // Four pixels from one 16-byte read: pixel k moves up k bytes into its own 4-byte lane,
@@ -385,10 +393,7 @@ void TopBitsReducer::ReduceBgr24RowToBytes(std::span<const std::uint8_t> bgr,
         _mm_or_si128(_mm_and_si128(w, lane0), _mm_and_si128(_mm_slli_si128(w, 1), lane1)),
         _mm_or_si128(_mm_and_si128(_mm_slli_si128(w, 2), lane2),
                      _mm_and_si128(_mm_slli_si128(w, 3), lane3)));
-    const __m128i a = _mm_and_si128(_mm_sll_epi32(_mm_srl_epi32(v, r0), l0), m0);
-    const __m128i b = _mm_and_si128(_mm_sll_epi32(_mm_srl_epi32(v, r1), l1), m1);
-    const __m128i c = _mm_and_si128(_mm_sll_epi32(_mm_srl_epi32(v, r2), l2), m2);
-    return _mm_or_si128(_mm_or_si128(a, b), c);
+    return reduce.Reduce(v);
   };
   // Sixteen pixels at a time, while the last read (16 bytes from pixel 12) stays inside
   // the row.
@@ -402,9 +407,7 @@ void TopBitsReducer::ReduceBgr24RowToBytes(std::span<const std::uint8_t> bgr,
   for (; i < count; ++i) {
     const std::uint32_t v = std::uint32_t{p[3 * i]} | std::uint32_t{p[3 * i + 1]} << 8 |
                             std::uint32_t{p[3 * i + 2]} << 16;
-    out[i] = static_cast<std::uint8_t>(((v >> c0.right << c0.left) & c0.mask) |
-                                       ((v >> c1.right << c1.left) & c1.mask) |
-                                       ((v >> c2.right << c2.left) & c2.mask));
+    out[i] = static_cast<std::uint8_t>(ReducePixel(v, channels_));
   }
 }
 
