@@ -13,7 +13,6 @@
 
 #include "bmp_decode.h"
 #include "coe_reader.h"
-#include "coe_writer.h"
 #ifndef _WIN32
 #include "file_bytes.h"
 #endif
@@ -461,34 +460,6 @@ std::string ReadInput(const char* path, const PictureOptions& options, PictureIn
 }
 
 }  // namespace
-
-std::string ReadPixels332(const char* path, const PictureInput& input,
-                          std::vector<std::uint8_t>& pixels) {
-  try {
-    if (!input.rows) {
-      pixels.resize(input.words.size() * 4);
-      std::size_t at = 0;
-      for (const std::uint32_t word : input.words) {
-        for (int shift = 24; shift >= 0; shift -= 8) {
-          pixels[at++] = static_cast<std::uint8_t>(word >> shift);
-        }
-      }
-      return {};
-    }
-    const auto width = static_cast<std::size_t>(input.width);
-    pixels.resize(width * static_cast<std::size_t>(input.height));
-    std::string failed = input.ReadRows(
-        RowOrder::kTopDown,
-        [&](std::int32_t firstRow, std::int32_t rowCount, std::span<const std::uint8_t> rows) {
-          ReducePixels332(rows.data(), width * static_cast<std::size_t>(rowCount),
-                          pixels.data() + width * static_cast<std::size_t>(firstRow));
-          return true;
-        });
-    return failed.empty() ? failed : Named(path, failed);
-  } catch (const std::bad_alloc&) {
-    return Named(path, "is too large for the memory available");
-  }
-}
 
 bool ParseBackground(std::string_view text, std::uint32_t& colour) {
   if (!text.empty() && text.front() == '#') text.remove_prefix(1);

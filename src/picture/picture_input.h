@@ -119,10 +119,4 @@ std::string ReadPictureBytes(const char* path, std::span<const std::uint8_t> byt
                              const PictureOptions& options, PictureInput& input,
                              std::size_t maxPixelBytes = 0x7FFFFFFF);
 
-// The 3-3-2 bytes of the input, one a pixel from the top-left, reduced as the converter
-// reduces them; from a COE file every byte of every word, the top byte first. Returns an
-// empty string, or the reason naming `path`.
-std::string ReadPixels332(const char* path, const PictureInput& input,
-                          std::vector<std::uint8_t>& pixels);
-
 }  // namespace rastrom
