@@ -76,8 +76,12 @@ constexpr std::array<std::int32_t, 256> kLight = [] {
   return light;
 }();
 
-// The places of a nearest-code step's fields.
-constexpr std::size_t kThreshold = 0, kCode = 1, kLower = 2, kUpper = 3;
+// The places of a nearest-code step's fields: the light from which the upper code is
+// nearer, the lower code, and for each of the two codes 7 x its level / 16 (see Diffuse).
+constexpr std::size_t kThreshold = 0, kCode = 1, kLowerAhead = 2, kUpperAhead = 3;
+
+// The inverse of 7 modulo 2^32: a multiple of 7 times it is the multiple's seventh, exactly.
+constexpr std::uint32_t kSeventh = 0xB6DB6DB7u;
 
 // The 8x8 Bayer matrix: each threshold rank 0..63 once, neighbouring ranks far apart.
 constexpr std::uint8_t kBayer[8][8] = {
@@ -152,11 +156,14 @@ void RowDitherer::BuildNearest() {
       std::int32_t* step = &near_[256 + i * stepInts + 4 * c];
       step[kThreshold] = threshold + kOne;
       step[kCode] = nearest;
-      step[kLower] = l.level[nearest] + kOne;
-      step[kUpper] = l.level[nearest + 1] + kOne;
+      // Every level is a multiple of 16 (16-bit light with 4 fraction bits), so is kOne.
+      step[kLowerAhead] = 7 * ((l.level[nearest] + kOne) >> kFractionBits);
+      step[kUpperAhead] = 7 * ((l.level[nearest + 1] + kOne) >> kFractionBits);
     }
   }
-  error_.assign(width_ * levels_.size(), 0);
+  sixteenth_.assign(width_ * levels_.size(), 0);
+  want_.assign(sixteenth_.size(), 0);
+  codes_.assign(sixteenth_.size(), 0);
   if (levels_.size() == 1) grey_.assign(width_, 0);
 }
 
@@ -186,6 +193,11 @@ inline int Step(std::uint32_t entry, std::int32_t v) {
 void RowDitherer::ReduceRow(std::span<const std::uint8_t> row, std::span<std::uint8_t> codes) {
   const std::size_t n = std::min({width_, row.size() / 4, codes.size() / static_cast<std::size_t>(channels_)});
   std::uint8_t* out = codes.data();
+  if (method_ == DitherMethod::kFloydSteinberg) {
+    channels_ == 1 ? ReduceDiffused<1>(row.data(), n, out) : ReduceDiffused<3>(row.data(), n, out);
+    ++row_;
+    return;
+  }
   Reduce(row.data(), n, [out](std::size_t x, const int* code, int channels) {
     std::uint8_t* pixel = out + x * static_cast<std::size_t>(channels);
     for (int c = 0; c < channels; ++c) pixel[c] = static_cast<std::uint8_t>(code[c]);
@@ -196,12 +208,27 @@ void RowDitherer::ReduceRow(std::span<const std::uint8_t> row, const unsigned (&
                             std::span<std::uint32_t> values) {
   const std::size_t n = std::min({width_, row.size() / 4, values.size()});
   std::uint32_t* out = values.data();
-  // Each code times its place's value: multiplications, which need no shift register (the
-  // lookups of the error diffusion keep theirs). Read from the members, which the stores
-  // of the values may change for all the compiler knows: so it multiplies rather than
-  // shifts.
+  // Each code times its place's value: multiplications, which need no shift register (a
+  // shift by a register is three instructions on some processors). Read from the members,
+  // which the stores of the values may change for all the compiler knows: so it multiplies
+  // rather than shifts.
   for (int c = 0; c < 3; ++c) place_[c] = std::uint32_t{1} << shifts[c];
   const std::uint32_t* place = place_;
+  if (method_ == DitherMethod::kFloydSteinberg) {
+    // The codes first, then the values from them, outside the chain of the diffusion.
+    const std::uint8_t* code = codes_.data();
+    if (channels_ == 1) {
+      ReduceDiffused<1>(row.data(), n, codes_.data());
+      for (std::size_t x = 0; x < n; ++x) out[x] = code[x];
+    } else {
+      ReduceDiffused<3>(row.data(), n, codes_.data());
+      for (std::size_t x = 0; x < n; ++x) {
+        out[x] = code[3 * x] * place[0] + code[3 * x + 1] * place[1] + code[3 * x + 2] * place[2];
+      }
+    }
+    ++row_;
+    return;
+  }
   Reduce(row.data(), n, [out, place](std::size_t x, const int* code, int channels) {
     out[x] = channels == 1 ? static_cast<std::uint32_t>(code[0])
                            : static_cast<std::uint32_t>(code[0]) * place[0] +
@@ -213,16 +240,10 @@ void RowDitherer::ReduceRow(std::span<const std::uint8_t> row, const unsigned (&
 template <typename Emit>
 void RowDitherer::Reduce(const std::uint8_t* row, std::size_t width, const Emit& emit) {
   const bool grey = channels_ == 1;
-  switch (method_) {
-    case DitherMethod::kNone:
-      grey ? ReduceNone<1>(row, width, emit) : ReduceNone<3>(row, width, emit);
-      break;
-    case DitherMethod::kOrdered:
-      grey ? ReduceOrdered<1>(row, width, emit) : ReduceOrdered<3>(row, width, emit);
-      break;
-    case DitherMethod::kFloydSteinberg:
-      grey ? ReduceDiffused<1>(row, width, emit) : ReduceDiffused<3>(row, width, emit);
-      break;
+  if (method_ == DitherMethod::kOrdered) {
+    grey ? ReduceOrdered<1>(row, width, emit) : ReduceOrdered<3>(row, width, emit);
+  } else {
+    grey ? ReduceNone<1>(row, width, emit) : ReduceNone<3>(row, width, emit);
   }
   ++row_;
 }
@@ -268,12 +289,18 @@ void RowDitherer::ReduceOrdered(const std::uint8_t* row, std::size_t width, cons
 
 namespace {
 
-
-// One channel of one pixel: the light `want` (the pixel's light, the error handed to it
-// from above and from its neighbour before it) takes the nearest level of the channel's
-// steps, the `slot`th of each step from `steps`. Stores the whole error at `error`,
-// returns the code, and leaves in `ahead` the share the next pixel takes, 7/16: the only
-// value carried from pixel to pixel.
+// One channel of one pixel: `base` (the pixel's light and the error handed to it from
+// above) and `ahead` (the share of its neighbour before it) make the light `want`, which
+// takes the nearest level of the channel's steps, the `slot`th of each step from `steps`.
+// Returns the code and leaves in `ahead` the share the next pixel takes, 7/16 of the error:
+// the only value carried from pixel to pixel. Stores the error's sixteenth e >> 4 at
+// `sixteenth` and `want` at `light`, from which ShareBelow shares the error out.
+//
+// The share is 7 x (e >> 4) for the error e = want - level. The levels are multiples of 16,
+// so e >> 4 = (want >> 4) - level / 16 exactly: the steps hold 7 x level / 16 for both
+// codes, 7 x (want >> 4) is computed beside the lookup, and after the choice of the level
+// one subtraction is left on the chain from pixel to pixel. Off the chain, e >> 4 is the
+// share divided by 7, and e's low 4 bits are want's.
 //
 // The levels span black to white, so the error stays bounded without clamping; a channel
 // of 8 bits meets its level exactly and has no error. The steps span light from -1 to 3
@@ -283,8 +310,10 @@ namespace {
 // Checked, the step is kept inside the steps below 2 times white, as every light above
 // takes the top code.
 template <bool kChecked>
-inline int DiffuseChannel(std::int32_t want, const char* steps, unsigned shift, std::uint32_t mask,
-                          unsigned slotBits, std::size_t slot, std::int32_t& ahead, std::int32_t* error) {
+inline std::uint8_t DiffuseChannel(std::int32_t base, std::int32_t& ahead, const char* steps, unsigned shift,
+                                   std::uint32_t mask, unsigned slotBits, std::size_t slot,
+                                   std::int32_t* sixteenth, std::int32_t* light) {
+  const std::int32_t want = base + ahead;
   std::size_t offset;
   if constexpr (kChecked) {
     offset = std::size_t{std::min(static_cast<std::uint32_t>(want) >> shift, mask)} << slotBits;
@@ -293,47 +322,52 @@ inline int DiffuseChannel(std::int32_t want, const char* steps, unsigned shift, 
   }
   const std::int32_t* step = reinterpret_cast<const std::int32_t*>(steps + offset + 16 * slot);
   const bool upper = want >= step[kThreshold];
-  // Both errors first, then the choice: a conditional move, as a branch would be
+  // Both shares first, then the choice: a conditional move, as a branch would be
   // mispredicted half the time.
-  const std::int32_t below = want - step[kLower], above = want - step[kUpper];
-  const std::int32_t e = upper ? above : below;
-  ahead = 7 * (e >> 4);
-  *error = e;
-  return step[kCode] + upper;
+  const std::int32_t sevenths = 7 * (want >> kFractionBits);
+  const std::int32_t below = sevenths - step[kLowerAhead], above = sevenths - step[kUpperAhead];
+  ahead = upper ? above : below;
+  *sixteenth = static_cast<std::int32_t>(static_cast<std::uint32_t>(ahead) * kSeventh);
+  *light = want;
+  return static_cast<std::uint8_t>(step[kCode] + upper);
 }
 
 }  // namespace
 
-template <int kChannels, typename Emit>
-void RowDitherer::ReduceDiffused(const std::uint8_t* row, std::size_t width, const Emit& emit) {
+template <int kChannels>
+void RowDitherer::ReduceDiffused(const std::uint8_t* row, std::size_t width, std::uint8_t* codes) {
   if (width == 0) return;
   // Serpentine: even rows run left to right, odd rows right to left, so the error does not
   // drift one way and draw diagonal worms. A loop for each way, so the places are counted
   // with constants. Should the light of a pixel have left the steps, which the errors tell,
   // the row is reduced again with checked steps.
   if ((row_ & 1) == 0) {
-    if (!Diffuse<kChannels, true, false>(row, width, emit)) Diffuse<kChannels, true, true>(row, width, emit);
-    ShareBelow<kChannels, true>(width);
+    Diffuse<kChannels, true, false>(row, width, codes);
+    if (!ShareBelow<kChannels, true>(width)) {
+      Diffuse<kChannels, true, true>(row, width, codes);
+      ShareBelow<kChannels, true>(width);
+    }
   } else {
-    if (!Diffuse<kChannels, false, false>(row, width, emit)) Diffuse<kChannels, false, true>(row, width, emit);
-    ShareBelow<kChannels, false>(width);
+    Diffuse<kChannels, false, false>(row, width, codes);
+    if (!ShareBelow<kChannels, false>(width)) {
+      Diffuse<kChannels, false, true>(row, width, codes);
+      ShareBelow<kChannels, false>(width);
+    }
   }
   here_.swap(next_);
 }
 
 // The chain of the row: each pixel waits for the share of its neighbour before it, so the
 // work a pixel does between the two is kept short: a shift, a mask, one lookup, one
-// comparison and the share ahead, each channel's share in a register of its own. The rest
-// of the error is stored and shared out below afterwards. Returns whether every error lies
-// within white either way: then every light was inside the steps (light below 0 would leave
-// an error below -white, light above 3 times white one above white), and the codes are right.
-template <int kChannels, bool kForward, bool kChecked, typename Emit>
-bool RowDitherer::Diffuse(const std::uint8_t* row, std::size_t width, const Emit& emit) {
-  constexpr std::size_t n = kChannels;
-  // Locals, so that the stores of the output, which may alias anything, do not make the
+// comparison, a choice and a subtraction, each channel's share in a register of its own.
+// The rest of the error is shared out below afterwards.
+template <int kChannels, bool kForward, bool kChecked>
+void RowDitherer::Diffuse(const std::uint8_t* row, std::size_t width, std::uint8_t* codes) {
+  // Locals, so that the stores of the codes, which may alias anything, do not make the
   // compiler read the members again for every pixel.
-  const std::int32_t* here = here_.data() + n;  // the error places of pixel 0, then 1, ...
-  std::int32_t* error = error_.data();
+  const std::int32_t* here = here_.data() + kChannels;  // the error places of pixel 0, then 1, ...
+  std::int32_t* sixteenth = sixteenth_.data();
+  std::int32_t* wanted = want_.data();
   const std::int32_t* light = near_.data();
   const char* steps = reinterpret_cast<const char*>(near_.data() + 256);
   const unsigned slotBits = nearSlotBits_;
@@ -343,12 +377,11 @@ bool RowDitherer::Diffuse(const std::uint8_t* row, std::size_t width, const Emit
     // The grey values first, apart from the chain.
     std::uint8_t* grey = grey_.data();
     for (std::size_t x = 0; x < width; ++x) grey[x] = Luma(row[4 * x + 2], row[4 * x + 1], row[4 * x]);
-    std::int32_t ahead = 0;
+    std::int32_t share = 0;
     for (std::size_t i = 0; i < width; ++i) {
       const std::size_t x = kForward ? i : width - 1 - i;
-      const int code[1] = {DiffuseChannel<kChecked>(light[grey[x]] + here[x] + ahead, steps, shift, mask, slotBits, 0,
-                                                    ahead, error + x)};
-      emit(x, code, 1);
+      codes[x] = DiffuseChannel<kChecked>(light[grey[x]] + here[x], share, steps, shift, mask, slotBits, 0,
+                                          sixteenth + x, wanted + x);
     }
   } else {
     std::int32_t red = 0, green = 0, blue = 0;
@@ -356,56 +389,66 @@ bool RowDitherer::Diffuse(const std::uint8_t* row, std::size_t width, const Emit
       const std::size_t x = kForward ? i : width - 1 - i;
       const std::uint8_t* p = row + 4 * x;
       const std::int32_t* in = here + 3 * x;
-      std::int32_t* out = error + 3 * x;
-      const int code[3] = {
-          DiffuseChannel<kChecked>(light[p[2]] + in[0] + red, steps, shift, mask, slotBits, 0, red, out),
-          DiffuseChannel<kChecked>(light[p[1]] + in[1] + green, steps, shift, mask, slotBits, 1, green, out + 1),
-          DiffuseChannel<kChecked>(light[p[0]] + in[2] + blue, steps, shift, mask, slotBits, 2, blue, out + 2)};
-      emit(x, code, 3);
+      std::uint8_t* code = codes + 3 * x;
+      const std::size_t k = 3 * x;
+      code[0] = DiffuseChannel<kChecked>(light[p[2]] + in[0], red, steps, shift, mask, slotBits, 0, sixteenth + k,
+                                         wanted + k);
+      code[1] = DiffuseChannel<kChecked>(light[p[1]] + in[1], green, steps, shift, mask, slotBits, 1,
+                                         sixteenth + k + 1, wanted + k + 1);
+      code[2] = DiffuseChannel<kChecked>(light[p[0]] + in[2], blue, steps, shift, mask, slotBits, 2, sixteenth + k + 2,
+                                         wanted + k + 2);
     }
   }
-  if constexpr (kChecked) return true;
-  // Within white either way: e + white within 0 and 2 white, without a branch a place.
-  std::uint32_t outside = 0;
-  for (std::size_t i = 0; i < width * n; ++i) {
-    outside |= static_cast<std::uint32_t>(static_cast<std::uint32_t>(error[i] + kOne) > static_cast<std::uint32_t>(2 * kOne));
-  }
-  return outside == 0;
 }
 
 // The rest of each pixel's error to the next row: 3/16 to the place below and behind, 5/16
 // straight below, and what remains (1/16 and the rounding, so no light is lost) below and
 // ahead. The shares that would leave the picture at the row's ends go to the place below the
 // end instead, so a narrow picture keeps its light too. Each place gathers its shares from
-// the three pixels above it, in order of the places: a loop without a chain or a branch,
+// the three pixels above it, in order of the places: loops without a chain or a branch,
 // which compilers turn into vector instructions; the ends apart.
+//
+// Returns whether every error lies within white either way: then every light was inside
+// the steps (light below 0 would leave an error below -white, light above 3 times white one
+// above white), and the codes are right.
 template <int kChannels, bool kForward>
-void RowDitherer::ShareBelow(std::size_t width) {
+bool RowDitherer::ShareBelow(std::size_t width) {
   constexpr std::size_t n = kChannels;
-  const std::int32_t* e = error_.data();
+  const std::int32_t* s = sixteenth_.data();
+  const std::int32_t* want = want_.data();
+  // The remainder e - 15 x (e >> 4): e's low 4 bits are want's, as the level's are 0.
+  auto r = [&](std::size_t i) { return s[i] + (want[i] & 15); };
+  // Within white either way: e + white within 0 and 2 white, without a branch a place.
+  std::uint32_t outside = 0;
+  auto check = [&](std::size_t i) {
+    const std::uint32_t e = 16 * static_cast<std::uint32_t>(s[i]) + static_cast<std::uint32_t>(want[i] & 15);
+    outside |= static_cast<std::uint32_t>(e + static_cast<std::uint32_t>(kOne) > static_cast<std::uint32_t>(2 * kOne));
+  };
   std::int32_t* next = next_.data() + n;
-  auto sixteenth = [](std::int32_t error) { return error >> 4; };
-  auto remainder = [](std::int32_t error) { return error - 15 * (error >> 4); };
   // What the pixel on the left hands down to the right (its remainder going forward, its
   // 3/16 going backward), and the pixel on the right to the left.
-  auto toRight = [&](std::int32_t error) { return kForward ? remainder(error) : 3 * sixteenth(error); };
-  auto toLeft = [&](std::int32_t error) { return kForward ? 3 * sixteenth(error) : remainder(error); };
+  auto toRight = [&](std::size_t i) { return kForward ? r(i) : 3 * s[i]; };
+  auto toLeft = [&](std::size_t i) { return kForward ? 3 * s[i] : r(i); };
   for (std::size_t i = n; i + n < width * n; ++i) {
-    next[i] = toRight(e[i - n]) + 5 * sixteenth(e[i]) + toLeft(e[i + n]);
+    next[i] = toRight(i - n) + 5 * s[i] + toLeft(i + n);
+    check(i);
   }
   const std::size_t last = (width - 1) * n;
   for (std::size_t c = 0; c < n; ++c) {
     // The first and the last pixel of the row in its own order keep what would leave it:
     // 3/16 behind the first, 7/16 ahead of the last and its remainder.
-    const std::int32_t first = kForward ? e[c] : e[last + c], end = kForward ? e[last + c] : e[c];
-    const std::int32_t behind = 3 * sixteenth(first), beyond = 7 * sixteenth(end) + remainder(end);
+    const std::size_t first = kForward ? c : last + c, end = kForward ? last + c : c;
+    const std::int32_t behind = 3 * s[first], beyond = 7 * s[end] + r(end);
+    check(c);
+    check(last + c);
     if (width == 1) {
-      next[c] = 5 * sixteenth(e[c]) + behind + beyond;
+      next[c] = 5 * s[c] + behind + beyond;
       continue;
     }
-    next[c] = 5 * sixteenth(e[c]) + toLeft(e[n + c]) + (kForward ? behind : beyond);
-    next[last + c] = toRight(e[last - n + c]) + 5 * sixteenth(e[last + c]) + (kForward ? beyond : behind);
+    next[c] = 5 * s[c] + toLeft(n + c) + (kForward ? behind : beyond);
+    next[last + c] = toRight(last - n + c) + 5 * s[last + c] + (kForward ? beyond : behind);
   }
+  return outside == 0;
 }
 
 DitherReducer::DitherReducer(DitherMethod method, const PixelFormat& format, std::size_t width)

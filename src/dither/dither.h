@@ -69,20 +69,22 @@ class RowDitherer {
     std::uint32_t below[kSteps] = {};
   };
 
-  // Reduces `width` pixels of the next row, handing each pixel's codes to
-  // emit(x, codes, channels).
+  // Reduces `width` pixels of the next row by keeping the top bits or by ordered dithering,
+  // handing each pixel's codes to emit(x, codes, channels).
   template <typename Emit>
   void Reduce(const std::uint8_t* row, std::size_t width, const Emit& emit);
   template <int kChannels, typename Emit>
   void ReduceNone(const std::uint8_t* row, std::size_t width, const Emit& emit) const;
   template <int kChannels, typename Emit>
   void ReduceOrdered(const std::uint8_t* row, std::size_t width, const Emit& emit) const;
-  template <int kChannels, typename Emit>
-  void ReduceDiffused(const std::uint8_t* row, std::size_t width, const Emit& emit);
-  template <int kChannels, bool kForward, bool kChecked, typename Emit>
-  bool Diffuse(const std::uint8_t* row, std::size_t width, const Emit& emit);
+  // Reduces `width` pixels of the next row by error diffusion, `codes` receiving each
+  // pixel's codes.
+  template <int kChannels>
+  void ReduceDiffused(const std::uint8_t* row, std::size_t width, std::uint8_t* codes);
+  template <int kChannels, bool kForward, bool kChecked>
+  void Diffuse(const std::uint8_t* row, std::size_t width, std::uint8_t* codes);
   template <int kChannels, bool kForward>
-  void ShareBelow(std::size_t width);
+  bool ShareBelow(std::size_t width);
   // Fills near_ from levels_.
   void BuildNearest();
 
@@ -97,15 +99,18 @@ class RowDitherer {
   // place at each end for the error that leaves the picture.
   std::vector<std::int32_t> here_;
   std::vector<std::int32_t> next_;
-  // The error each pixel of the row left, per channel: shared out to the next row once the
-  // row is done, outside the chain of pixels that each wait for their left neighbour.
-  std::vector<std::int32_t> error_;
+  // The error e each pixel of the row left, per channel, as e >> 4 and the light it wanted,
+  // whose low 4 bits are e's: shared out to the next row once the row is done, outside the
+  // chain of pixels that each wait for their left neighbour.
+  std::vector<std::int32_t> sixteenth_;
+  std::vector<std::int32_t> want_;
+  std::vector<std::uint8_t> codes_;  // a row's codes, before they are packed into values
   std::vector<std::uint8_t> grey_;  // a row's grey values
   // The light of each input value raised by white (256 values), then the nearest code to
   // light v + 65535 x 16 (error may take it below black or above white) for steps of
   // nearShift_ bits of that light: for each step and channel the light from which the next
-  // code is nearer, the code nearest at the step's start, and the levels of both (light
-  // v + 65535 x 16 too), so that one lookup gives all the error diffusion needs. The
+  // code is nearer, the code nearest at the step's start, and 7/16 of the levels of both
+  // (light v + 65535 x 16 too), so that one lookup gives all the error diffusion needs. The
   // channels of a step lie side by side, 16 bytes each, in 64 bytes (16 for grey), so that
   // one register points at every table and a light's step is a shift and a mask away.
   std::vector<std::int32_t> near_;

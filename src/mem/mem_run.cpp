@@ -16,6 +16,7 @@
 #include "output_file.h"
 #include "picture_input.h"
 #include "pixel_format.h"
+#include "row_pipeline.h"
 #include "word_layout.h"
 
 namespace rastrom {
@@ -281,15 +282,17 @@ int Convert(const Options& options, const WordLayout& layout, const PictureInput
   std::string failed;
   bool written = true;
   if (input.rows) {  // a picture, whatever its file format
+    // Dithering a large picture runs on a thread of its own while this one reads and writes.
+    const bool threaded = options.dither != DitherMethod::kNone && WorthASecondThread(source.width, source.height);
+    RowPipeline pipeline(*reducer, static_cast<std::size_t>(source.width),
+                         [&](std::span<const std::uint32_t> row) { return packer.PutRow(row); }, threaded);
     // Rows strictly from the top down, as a reducer with state needs them.
     failed = input.ReadRows(RowOrder::kTopDown, [&](std::int32_t, std::int32_t rowCount,
                                                     std::span<const std::uint8_t> rows) {
-      for (std::int32_t r = 0; r < rowCount && written; ++r) {
-        reducer->ReduceRow(rows.subspan(r * rowBytes, rowBytes), values);
-        written = packer.PutRow(values);
-      }
+      written = pipeline.Put(rows.first(static_cast<std::size_t>(rowCount) * rowBytes));
       return written;
     });
+    if (failed.empty()) written = written && pipeline.Finish();
   } else if (source.sized) {
     std::vector<std::uint8_t> row(rowBytes);
     for (std::uint64_t y = 0; y < source.height && written; ++y) {

@@ -1,0 +1,91 @@
+// Reduction of a picture's rows to pixel values on a second thread: while it reduces one
+// band of rows, the calling thread reads the next band and writes the values of the one
+// before. Error diffusion is a chain of steps from pixel to pixel that one thread must run
+// in order; everything else moves off that thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <vector>
+
+// Whether this build can run a second thread: MinGW's win32 thread model has no std::thread.
+#if defined(__GLIBCXX__) && !defined(_GLIBCXX_HAS_GTHREADS)
+#define RASTROM_THREADS 0
+#else
+#define RASTROM_THREADS 1
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#endif
+
+#include "pixel_format.h"
+
+namespace rastrom {
+
+inline constexpr bool kThreadsAvailable = RASTROM_THREADS != 0;
+
+// Whether a picture of `width` x `height` pixels is worth a second thread: a million pixels
+// or more, where the reduction takes tens of milliseconds and the thread's start little.
+bool WorthASecondThread(std::uint64_t width, std::uint64_t height);
+
+// Feeds rows of pixels (four bytes each: blue, green, red, unused), from the top row down,
+// through `reducer`, and hands each row's values to `put` in the same order, on the calling
+// thread. With `threaded`, the reducer runs on a thread of its own, bands of `bandRows` rows
+// at a time (0: about a megabyte of pixels); else, or where kThreadsAvailable is false,
+// every row is reduced and put at once. Either way `put` sees the same values.
+class RowPipeline {
+ public:
+  using PutRow = std::function<bool(std::span<const std::uint32_t> values)>;
+
+  RowPipeline(RowReducer& reducer, std::size_t width, PutRow put, bool threaded, std::size_t bandRows = 0);
+  // Stops the thread; rows not yet put are dropped.
+  ~RowPipeline();
+  RowPipeline(const RowPipeline&) = delete;
+  RowPipeline& operator=(const RowPipeline&) = delete;
+
+  // Takes `rows`: whole rows of width x 4 bytes, copied before it returns. Returns false
+  // once `put` has returned false: nothing more is reduced.
+  bool Put(std::span<const std::uint8_t> rows);
+  // Reduces and puts every row still held. Returns false if `put` returned false.
+  bool Finish();
+
+ private:
+  // A band of rows and their values. Its owner is the calling thread while it fills the
+  // band or puts its values, the reducing thread in between; the hand-over is counted under
+  // mutex_.
+  struct Band {
+    std::vector<std::uint8_t> pixels;
+    std::vector<std::uint32_t> values;
+    std::size_t rows = 0;
+  };
+  static constexpr std::size_t kBands = 3;
+
+  void Reduce(Band& band);
+  void Run();
+  // Hands the band being filled to the reducing thread.
+  void Submit();
+  // Puts the values of every band reduced so far; with `waitForOne`, waits for one at least.
+  bool PutReduced(bool waitForOne);
+  void Stop();
+
+  RowReducer& reducer_;
+  std::size_t width_;
+  PutRow put_;
+  bool threaded_;
+  bool ok_ = true;
+  std::size_t bandRows_;
+  Band bands_[kBands];
+  // Bands handed over, reduced and put, counted from the first: band i lives in
+  // bands_[i % kBands]. The band being filled is bands_[submitted_ % kBands].
+  std::size_t submitted_ = 0, reduced_ = 0, written_ = 0;
+  bool stop_ = false;
+#if RASTROM_THREADS
+  std::mutex mutex_;
+  std::condition_variable changed_;  // a band handed over or reduced, or the stop
+  std::thread thread_;
+#endif
+};
+
+}  // namespace rastrom
