@@ -80,6 +80,10 @@ constexpr std::array<std::int32_t, 256> kLight = [] {
 // nearer, the lower code, and for each of the two codes 7 x its level / 16 (see Diffuse).
 constexpr std::size_t kThreshold = 0, kCode = 1, kLowerAhead = 2, kUpperAhead = 3;
 
+// The light the nearest-code steps span, as held (v + 65535 x 16): below 2^22, 4 times
+// white.
+constexpr unsigned kStepsLightBits = 22;
+
 // The inverse of 7 modulo 2^32: a multiple of 7 times it is the multiple's seventh, exactly.
 constexpr std::uint32_t kSeventh = 0xB6DB6DB7u;
 
@@ -140,7 +144,7 @@ void RowDitherer::BuildNearest() {
   nearShift_ = static_cast<unsigned>(std::bit_width(static_cast<std::uint32_t>(closest)) - 1);
   // Light from -1 to 2 times white, and a copy of the last step up to 3 times white.
   nearLast_ = (std::uint32_t{3} << (20 - nearShift_)) - 1;
-  nearSteps_ = std::uint32_t{4} << (20 - nearShift_);
+  nearSteps_ = std::uint32_t{1} << (kStepsLightBits - nearShift_);
   nearSlotBits_ = levels_.size() == 1 ? 4 : 6;
   const std::size_t stepInts = std::size_t{1} << (nearSlotBits_ - 2);
   near_.assign(256 + nearSteps_ * stepInts, 0);
@@ -408,9 +412,7 @@ void RowDitherer::Diffuse(const std::uint8_t* row, std::size_t width, std::uint8
 // the three pixels above it, in order of the places: loops without a chain or a branch,
 // which compilers turn into vector instructions; the ends apart.
 //
-// Returns whether every error lies within white either way: then every light was inside
-// the steps (light below 0 would leave an error below -white, light above 3 times white one
-// above white), and the codes are right.
+// Returns whether every light was inside the steps: then the codes are right.
 template <int kChannels, bool kForward>
 bool RowDitherer::ShareBelow(std::size_t width) {
   constexpr std::size_t n = kChannels;
@@ -418,12 +420,10 @@ bool RowDitherer::ShareBelow(std::size_t width) {
   const std::int32_t* want = want_.data();
   // The remainder e - 15 x (e >> 4): e's low 4 bits are want's, as the level's are 0.
   auto r = [&](std::size_t i) { return s[i] + (want[i] & 15); };
-  // Within white either way: e + white within 0 and 2 white, without a branch a place.
-  std::uint32_t outside = 0;
-  auto check = [&](std::size_t i) {
-    const std::uint32_t e = 16 * static_cast<std::uint32_t>(s[i]) + static_cast<std::uint32_t>(want[i] & 15);
-    outside |= static_cast<std::uint32_t>(e + static_cast<std::uint32_t>(kOne) > static_cast<std::uint32_t>(2 * kOne));
-  };
+  // Every light inside the steps, from -1 to 3 times white (0 to 4 times white as held,
+  // a 22-bit number): together, no light has a bit above those.
+  std::uint32_t lights = 0;
+  auto check = [&](std::size_t i) { lights |= static_cast<std::uint32_t>(want[i]); };
   std::int32_t* next = next_.data() + n;
   // What the pixel on the left hands down to the right (its remainder going forward, its
   // 3/16 going backward), and the pixel on the right to the left.
@@ -448,7 +448,7 @@ bool RowDitherer::ShareBelow(std::size_t width) {
     next[c] = 5 * s[c] + toLeft(n + c) + (kForward ? behind : beyond);
     next[last + c] = toRight(last - n + c) + 5 * s[last + c] + (kForward ? beyond : behind);
   }
-  return outside == 0;
+  return lights >> kStepsLightBits == 0;
 }
 
 DitherReducer::DitherReducer(DitherMethod method, const PixelFormat& format, std::size_t width)
