@@ -343,8 +343,8 @@ void RowDitherer::ReduceDiffused(const std::uint8_t* row, std::size_t width, std
   if (width == 0) return;
   // Serpentine: even rows run left to right, odd rows right to left, so the error does not
   // drift one way and draw diagonal worms. A loop for each way, so the places are counted
-  // with constants. Should the light of a pixel have left the steps, which the errors tell,
-  // the row is reduced again with checked steps.
+  // with constants. Should the light of a pixel have left the steps, the row is reduced
+  // again with checked steps.
   if ((row_ & 1) == 0) {
     Diffuse<kChannels, true, false>(row, width, codes);
     if (!ShareBelow<kChannels, true>(width)) {
@@ -399,8 +399,8 @@ void RowDitherer::Diffuse(const std::uint8_t* row, std::size_t width, std::uint8
                                          wanted + k);
       code[1] = DiffuseChannel<kChecked>(light[p[1]] + in[1], green, steps, shift, mask, slotBits, 1,
                                          sixteenth + k + 1, wanted + k + 1);
-      code[2] = DiffuseChannel<kChecked>(light[p[0]] + in[2], blue, steps, shift, mask, slotBits, 2, sixteenth + k + 2,
-                                         wanted + k + 2);
+      code[2] = DiffuseChannel<kChecked>(light[p[0]] + in[2], blue, steps, shift, mask, slotBits, 2,
+                                         sixteenth + k + 2, wanted + k + 2);
     }
   }
 }
@@ -452,7 +452,7 @@ bool RowDitherer::ShareBelow(std::size_t width) {
 }
 
 DitherReducer::DitherReducer(DitherMethod method, const PixelFormat& format, std::size_t width)
-    : ditherer_(method, format, width) {
+    : ditherer_(method, format, width), method_(method) {
   // Where each channel's code goes in the value: the place of its lowest bit in a value
   // that holds only that bit. Grey has one code, in the value's low bits.
   for (unsigned c = 0; c < 3; ++c) {
@@ -460,11 +460,34 @@ DitherReducer::DitherReducer(DitherMethod method, const PixelFormat& format, std
     if (!IsGray(format)) {
       shift_[c] = static_cast<unsigned>(std::countr_zero(PackCodes(format, c == 0, c == 1, c == 2)));
     }
+    place_[c] = std::uint32_t{1} << shift_[c];
   }
 }
 
 void DitherReducer::ReduceRow(std::span<const std::uint8_t> bgrx, std::span<std::uint32_t> values) {
   ditherer_.ReduceRow(bgrx, shift_, values);
+}
+
+std::size_t DitherReducer::CodesPerPixel() const {
+  return method_ == DitherMethod::kFloydSteinberg ? static_cast<std::size_t>(ditherer_.channels()) : 0;
+}
+
+void DitherReducer::CodeRow(std::span<const std::uint8_t> bgrx, std::span<std::uint8_t> codes) {
+  ditherer_.ReduceRow(bgrx, codes);
+}
+
+void DitherReducer::PackRow(std::span<const std::uint8_t> codes, std::span<std::uint32_t> values) const {
+  const std::uint8_t* code = codes.data();
+  std::uint32_t* out = values.data();
+  if (ditherer_.channels() == 1) {
+    const std::size_t n = std::min(codes.size(), values.size());
+    for (std::size_t x = 0; x < n; ++x) out[x] = code[x];
+    return;
+  }
+  // Each code times its place's value: multiplications, which need no shift register.
+  const std::size_t n = std::min(codes.size() / 3, values.size());
+  const std::uint32_t red = place_[0], green = place_[1], blue = place_[2];
+  for (std::size_t x = 0; x < n; ++x) out[x] = code[3 * x] * red + code[3 * x + 1] * green + code[3 * x + 2] * blue;
 }
 
 std::unique_ptr<RowReducer> MakeRowReducer(DitherMethod method, const PixelFormat& format,

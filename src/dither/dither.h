@@ -126,10 +126,16 @@ class DitherReducer final : public RowReducer {
  public:
   DitherReducer(DitherMethod method, const PixelFormat& format, std::size_t width);
   void ReduceRow(std::span<const std::uint8_t> bgrx, std::span<std::uint32_t> values) override;
+  // Error diffusion splits: the codes of RowDitherer::ReduceRow, then their packing.
+  std::size_t CodesPerPixel() const override;
+  void CodeRow(std::span<const std::uint8_t> bgrx, std::span<std::uint8_t> codes) override;
+  void PackRow(std::span<const std::uint8_t> codes, std::span<std::uint32_t> values) const override;
 
  private:
   RowDitherer ditherer_;
-  unsigned shift_[3];  // where each code goes in the value
+  DitherMethod method_;
+  unsigned shift_[3];        // where each code goes in the value
+  std::uint32_t place_[3];   // the value of a code of 1 in each place
 };
 
 // The reducer of `method`: the top bits (a TopBitsReducer, which takes rows in any order)

@@ -11,13 +11,22 @@ bool WorthASecondThread(std::uint64_t width, std::uint64_t height) {
 }
 
 RowPipeline::RowPipeline(RowReducer& reducer, std::size_t width, PutRow put, bool threaded, std::size_t bandRows)
-    : reducer_(reducer), width_(width), put_(std::move(put)), threaded_(threaded && kThreadsAvailable) {
+    : reducer_(reducer),
+      width_(width),
+      put_(std::move(put)),
+      threaded_(threaded && kThreadsAvailable),
+      codes_(reducer.CodesPerPixel()),
+      values_(width) {
   if (!threaded_) return;
   const std::size_t rowBytes = 4 * std::max<std::size_t>(width_, 1);
   bandRows_ = bandRows > 0 ? bandRows : std::max<std::size_t>(1, (std::size_t{1} << 20) / rowBytes);
   for (Band& band : bands_) {
     band.pixels.resize(bandRows_ * 4 * width_);
-    band.values.resize(bandRows_ * width_);
+    if (codes_ > 0) {
+      band.codes.resize(bandRows_ * width_ * codes_);
+    } else {
+      band.values.resize(bandRows_ * width_);
+    }
   }
 #if RASTROM_THREADS
   try {
@@ -32,8 +41,12 @@ RowPipeline::~RowPipeline() { Stop(); }
 
 void RowPipeline::Reduce(Band& band) {
   for (std::size_t r = 0; r < band.rows; ++r) {
-    reducer_.ReduceRow(std::span<const std::uint8_t>(band.pixels).subspan(r * 4 * width_, 4 * width_),
-                       std::span<std::uint32_t>(band.values).subspan(r * width_, width_));
+    const auto pixels = std::span<const std::uint8_t>(band.pixels).subspan(r * 4 * width_, 4 * width_);
+    if (codes_ > 0) {
+      reducer_.CodeRow(pixels, std::span<std::uint8_t>(band.codes).subspan(r * width_ * codes_, width_ * codes_));
+    } else {
+      reducer_.ReduceRow(pixels, std::span<std::uint32_t>(band.values).subspan(r * width_, width_));
+    }
   }
 }
 
@@ -41,11 +54,9 @@ bool RowPipeline::Put(std::span<const std::uint8_t> rows) {
   const std::size_t rowBytes = 4 * width_;
   const std::size_t count = rowBytes == 0 ? 0 : rows.size() / rowBytes;
   if (!threaded_) {
-    std::vector<std::uint32_t>& values = bands_[0].values;
-    values.resize(width_);
     for (std::size_t r = 0; r < count && ok_; ++r) {
-      reducer_.ReduceRow(rows.subspan(r * rowBytes, rowBytes), values);
-      ok_ = put_(values);
+      reducer_.ReduceRow(rows.subspan(r * rowBytes, rowBytes), values_);
+      ok_ = put_(values_);
     }
     return ok_;
   }
@@ -91,7 +102,13 @@ bool RowPipeline::PutReduced(bool waitForOne) {
   for (; written_ < reduced && ok_; ++written_) {
     Band& band = bands_[written_ % kBands];
     for (std::size_t r = 0; r < band.rows && ok_; ++r) {
-      ok_ = put_(std::span<const std::uint32_t>(band.values).subspan(r * width_, width_));
+      if (codes_ > 0) {
+        reducer_.PackRow(std::span<const std::uint8_t>(band.codes).subspan(r * width_ * codes_, width_ * codes_),
+                         values_);
+        ok_ = put_(values_);
+      } else {
+        ok_ = put_(std::span<const std::uint32_t>(band.values).subspan(r * width_, width_));
+      }
     }
     band.rows = 0;
   }

@@ -33,8 +33,10 @@ bool WorthASecondThread(std::uint64_t width, std::uint64_t height);
 // Feeds rows of pixels (four bytes each: blue, green, red, unused), from the top row down,
 // through `reducer`, and hands each row's values to `put` in the same order, on the calling
 // thread. With `threaded`, the reducer runs on a thread of its own, bands of `bandRows` rows
-// at a time (0: about a megabyte of pixels); else, or where kThreadsAvailable is false,
-// every row is reduced and put at once. Either way `put` sees the same values.
+// at a time (0: about a megabyte of pixels); a reducer that splits its work leaves the
+// second half (RowReducer::PackRow) to the calling thread. Without `threaded`, or where
+// kThreadsAvailable is false, every row is reduced and put at once. Either way `put` sees
+// the same values.
 class RowPipeline {
  public:
   using PutRow = std::function<bool(std::span<const std::uint32_t> values)>;
@@ -57,7 +59,8 @@ class RowPipeline {
   // mutex_.
   struct Band {
     std::vector<std::uint8_t> pixels;
-    std::vector<std::uint32_t> values;
+    std::vector<std::uint32_t> values;   // of a reducer that does not split
+    std::vector<std::uint8_t> codes;     // of one that does: CodeRow's codes
     std::size_t rows = 0;
   };
   static constexpr std::size_t kBands = 3;
@@ -74,8 +77,10 @@ class RowPipeline {
   std::size_t width_;
   PutRow put_;
   bool threaded_;
+  std::size_t codes_;  // the reducer's CodesPerPixel()
   bool ok_ = true;
-  std::size_t bandRows_;
+  std::size_t bandRows_ = 0;
+  std::vector<std::uint32_t> values_;  // a row's values, put from this thread
   Band bands_[kBands];
   // Bands handed over, reduced and put, counted from the first: band i lives in
   // bands_[i % kBands]. The band being filled is bands_[submitted_ % kBands].

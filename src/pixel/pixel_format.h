@@ -2,6 +2,7 @@
 // pixel values are packed into memory words, and how a value is shown again.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -81,6 +82,15 @@ class RowReducer {
   // `bgrx` holds a row of pixels, four bytes each (blue, green, red, unused); `values`
   // receives one pixel value per pixel, as many as the row has pixels.
   virtual void ReduceRow(std::span<const std::uint8_t> bgrx, std::span<std::uint32_t> values) = 0;
+
+  // A reducer may split a row's work in two halves, for two threads: CodeRow, which is
+  // given every row once from the top down, leaves CodesPerPixel() channel codes a pixel
+  // in `codes`; PackRow packs the codes of a row into its values, and may run for one row
+  // while CodeRow runs for a later one. Together they give ReduceRow's values. A reducer
+  // that does not split has 0 codes a pixel, and ReduceRow does all.
+  virtual std::size_t CodesPerPixel() const { return 0; }
+  virtual void CodeRow(std::span<const std::uint8_t>, std::span<std::uint8_t>) {}
+  virtual void PackRow(std::span<const std::uint8_t>, std::span<std::uint32_t>) const {}
 };
 
 // The reduction without dithering: every channel keeps its top bits. It keeps no state,
