@@ -19,7 +19,7 @@ RowPipeline::RowPipeline(RowReducer& reducer, std::size_t width, PutRow put, boo
       values_(width) {
   if (!threaded_) return;
   const std::size_t rowBytes = 4 * std::max<std::size_t>(width_, 1);
-  bandRows_ = bandRows > 0 ? bandRows : std::max<std::size_t>(1, (std::size_t{1} << 20) / rowBytes);
+  bandRows_ = bandRows > 0 ? bandRows : std::max<std::size_t>(1, (std::size_t{1} << 18) / rowBytes);
   for (Band& band : bands_) {
     band.pixels.resize(bandRows_ * 4 * width_);
     if (codes_ > 0) {

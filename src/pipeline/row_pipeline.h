@@ -33,7 +33,7 @@ bool WorthASecondThread(std::uint64_t width, std::uint64_t height);
 // Feeds rows of pixels (four bytes each: blue, green, red, unused), from the top row down,
 // through `reducer`, and hands each row's values to `put` in the same order, on the calling
 // thread. With `threaded`, the reducer runs on a thread of its own, bands of `bandRows` rows
-// at a time (0: about a megabyte of pixels); a reducer that splits its work leaves the
+// at a time (0: about 256 KiB of pixels); a reducer that splits its work leaves the
 // second half (RowReducer::PackRow) to the calling thread. Without `threaded`, or where
 // kThreadsAvailable is false, every row is reduced and put at once. Either way `put` sees
 // the same values.
