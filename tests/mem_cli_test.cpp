@@ -162,6 +162,25 @@ TEST_F(MemCliTest, BmpAndItsCoeGiveTheSameWords) {
   }
 }
 
+// A 24-bit file's rows are reduced as the file stores them; the same picture at 32 bits is
+// widened first. Both give the same words in every format of up to 8 bits, from the top
+// down or the bottom up, in pictures of one band and of several (each band about 128 KiB).
+TEST_F(MemCliTest, TwentyFourAndThirtyTwoBitPicturesGiveTheSameWords) {
+  auto colour = [](int x, int y) { return static_cast<std::uint32_t>(x * 2654435761u ^ y * 40503u); };
+  for (const auto& [width, height] : std::vector<std::pair<int, int>>{{1, 1}, {7, 3}, {21, -5}, {1000, 131}, {333, -400}}) {
+    WriteFile(work_ / "p24.bmp", AsString(BmpBuilder().Bpp(24).Size(width, height)
+                                              .Data(StoreRows(width, height, 24, colour)).Build()));
+    WriteFile(work_ / "p32.bmp", AsString(BmpBuilder().Bpp(32).Size(width, height)
+                                              .Data(StoreRows(width, height, 32, colour)).Build()));
+    for (const char* format : {"rgb332", "bgr233", "rgb121", "gray4", "mono"}) {
+      ASSERT_EQ(Mem({"--pixel", format, "p24.bmp", "p24.mem"}).status, 0);
+      ASSERT_EQ(Mem({"--pixel", format, "p32.bmp", "p32.mem"}).status, 0);
+      EXPECT_EQ(Words(ReadFile(work_ / "p24.mem")), Words(ReadFile(work_ / "p32.mem")))
+          << width << "x" << height << " " << format;
+    }
+  }
+}
+
 struct RefusalCase {
   const char* name;
   std::vector<std::string> args;

@@ -280,7 +280,22 @@ int Convert(const Options& options, const WordLayout& layout, const PictureInput
 
   std::string failed;
   bool written = true;
-  if (input.rows) {  // a picture, whatever its file format
+  // Without dithering, a format of at most 8 bits takes a 24-bit BMP's rows as the file
+  // stores them, never widened to four bytes a pixel.
+  const auto* bytes = options.dither == DitherMethod::kNone && PixelBits(layout.format) <= 8
+                          ? dynamic_cast<const TopBitsReducer*>(reducer.get())
+                          : nullptr;
+  if (bytes && input.HasStoredRows()) {
+    std::vector<std::uint8_t> stored(values.size());
+    failed = input.ReadStoredRows(RowOrder::kTopDown, [&](const StoredRows& band) {
+      for (std::int32_t i = 0; i < band.rowCount && written; ++i) {
+        bytes->ReduceBgr24RowToBytes(band.Row(i), stored);
+        std::copy(stored.begin(), stored.end(), values.begin());
+        written = packer.PutRow(values);
+      }
+      return written;
+    });
+  } else if (input.rows) {  // a picture, whatever its file format
     // Rows strictly from the top down, as a reducer with state needs them.
     failed = input.ReadRows(RowOrder::kTopDown, [&](std::int32_t, std::int32_t rowCount,
                                                     std::span<const std::uint8_t> rows) {

@@ -10,6 +10,7 @@
 // processor has it is asked at run time.
 #if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
 #define RASTROM_PIXEL_SSSE3 1
+#include <cpuid.h>
 #include <tmmintrin.h>
 #endif
 #endif
@@ -314,8 +315,14 @@ struct Gather {
 };
 const Gather kGather;
 
+// Asked of the processor once, when first needed: __builtin_cpu_supports would link a
+// start-up routine that asks about every feature in every run, each question a costly trap
+// to the host on a virtual machine, whether or not a program ever reduces stored rows.
 bool HasSsse3() {
-  static const bool has = __builtin_cpu_supports("ssse3");
+  static const bool has = [] {
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    return __get_cpuid(1, &eax, &ebx, &ecx, &edx) != 0 && (ecx & bit_SSSE3) != 0;
+  }();
   return has;
 }
 
