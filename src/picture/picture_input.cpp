@@ -172,7 +172,7 @@ class BandedPicture final : public RowSource {
     // Bands of about 64 KiB of the file: they stay in the processor's cache, and a larger
     // band reads no faster but touches more fresh memory.
     const auto bandRows = static_cast<std::int32_t>(
-        std::max<std::size_t>(1, (std::size_t{64} << 10) / band.stride));
+        std::max<std::size_t>(1, (std::size_t{32} << 10) / band.stride));
     const std::int32_t bands = (height + bandRows - 1) / bandRows;
     band.bottomUp = !header_.topDown;
     for (std::int32_t b = 0; b < bands; ++b) {
@@ -217,7 +217,9 @@ std::string RefusedDepth(const char* path, const BITMAP& bitmap) {
 std::string ReadBmpInBands(const char* path, PictureInput& input) {
   PixelRows pixels;
   BITMAP bitmap{};
-  if (LoadBitmapRows(path, pixels, bitmap) != LoadError::kNone) {
+  // The rows are read when asked for, widened or as stored; a file that no longer holds
+  // them then says so.
+  if (LoadBitmapRows(path, pixels, bitmap, false) != LoadError::kNone) {
     return Named(path, "starts like a BMP file but does not load as one");
   }
   // On Windows the platform may keep an image at its own depth; the converter refuses it too.
