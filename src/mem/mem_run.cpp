@@ -280,17 +280,14 @@ int Convert(const Options& options, const WordLayout& layout, const PictureInput
 
   std::string failed;
   bool written = true;
-  // Without dithering, a format of at most 8 bits takes a 24-bit BMP's rows as the file
-  // stores them, never widened to four bytes a pixel.
-  const auto* bytes = options.dither == DitherMethod::kNone && PixelBits(layout.format) <= 8
-                          ? dynamic_cast<const TopBitsReducer*>(reducer.get())
-                          : nullptr;
-  if (bytes && input.HasStoredRows()) {
-    std::vector<std::uint8_t> stored(values.size());
+  // Without dithering, a 24-bit BMP's rows are reduced as the file stores them, never
+  // widened to four bytes a pixel.
+  const auto* topBits =
+      options.dither == DitherMethod::kNone ? dynamic_cast<const TopBitsReducer*>(reducer.get()) : nullptr;
+  if (topBits && input.HasStoredRows()) {
     failed = input.ReadStoredRows(RowOrder::kTopDown, [&](const StoredRows& band) {
       for (std::int32_t i = 0; i < band.rowCount && written; ++i) {
-        bytes->ReduceBgr24RowToBytes(band.Row(i), stored);
-        std::copy(stored.begin(), stored.end(), values.begin());
+        topBits->ReduceBgr24Row(band.Row(i), values);
         written = packer.PutRow(values);
       }
       return written;
