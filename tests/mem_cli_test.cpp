@@ -28,8 +28,9 @@ void WriteFile(const fs::path& path, const std::string& bytes) {
 }
 
 const std::string kUsage =
-    "Usage: rastrom-mem [--pixel FORMAT] [--word BITS] [--align-rows | --pages]\n"
-    "                   [--format mem|mif|coe] <input> <output>\n";
+    "Usage: rastrom-mem [--pixel FORMAT] [--dither METHOD] [--word BITS]\n"
+    "                   [--align-rows | --pages] [--format mem|mif|coe]\n"
+    "                   [--background RRGGBB] <input> <output>\n";
 
 std::string AsString(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 

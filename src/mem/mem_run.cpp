@@ -23,8 +23,9 @@ namespace rastrom {
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: rastrom-mem [--pixel FORMAT] [--word BITS] [--align-rows | --pages]\n"
-    "                   [--format mem|mif|coe] <input> <output>\n";
+    "Usage: rastrom-mem [--pixel FORMAT] [--dither METHOD] [--word BITS]\n"
+    "                   [--align-rows | --pages] [--format mem|mif|coe]\n"
+    "                   [--background RRGGBB] <input> <output>\n";
 
 constexpr const char* kHelp =
     "\n"
