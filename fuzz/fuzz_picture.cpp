@@ -2,6 +2,7 @@
 // JPEG, COE, .mem, .mif, or a refused one), read as the companion programs read it. The
 // last byte chooses the background and whether a BMP file's alpha is used, and whether a
 // PNG file's chunk CRCs are put right first, so that mutations reach past the checksums.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -40,23 +41,30 @@ void FixPngCrcs(std::uint8_t* file, std::size_t size) {
   }
 }
 
-// Reads the picture's rows top-down and returns them whole, checking every band.
-std::string AllRows(const PictureInput& input) {
+// Reads the picture's rows in `order` and returns them whole, checking every band, or
+// returns the refusal. Only a PNG file's pixel data is decoded as its rows are read, so
+// only it may be refused here; the bands before the fault are handed out in order.
+std::string AllRows(const PictureInput& input, rastrom::RowOrder order, std::string& pixels) {
   const std::size_t rowBytes = 4 * static_cast<std::size_t>(input.width);
-  std::string pixels;
-  std::int32_t next = 0;
+  const bool topDown = order == rastrom::RowOrder::kTopDown;
+  pixels.assign(rowBytes * static_cast<std::size_t>(input.height), '\0');
+  std::int32_t next = topDown ? 0 : input.height, rows = 0;
   const std::string failed = input.ReadRows(
-      rastrom::RowOrder::kTopDown,
-      [&](std::int32_t first, std::int32_t count, std::span<const std::uint8_t> rows) {
-        FUZZ_CHECK(first == next && count > 0 && rows.size() == rowBytes * std::size_t(count));
-        for (std::size_t i = 3; i < rows.size(); i += 4) FUZZ_CHECK(rows[i] == 0);
-        pixels.append(reinterpret_cast<const char*>(rows.data()), rows.size());
-        next += count;
+      order, [&](std::int32_t first, std::int32_t count, std::span<const std::uint8_t> band) {
+        FUZZ_CHECK(count > 0 && band.size() == rowBytes * std::size_t(count));
+        FUZZ_CHECK(topDown ? first == next : first + count == next);
+        for (std::size_t i = 3; i < band.size(); i += 4) FUZZ_CHECK(band[i] == 0);
+        std::copy(band.begin(), band.end(), pixels.begin() + static_cast<std::ptrdiff_t>(rowBytes * first));
+        next = topDown ? first + count : first;
+        rows += count;
         return true;
       });
-  FUZZ_CHECK(failed.empty());
-  FUZZ_CHECK(next == input.height);
-  return pixels;
+  if (!failed.empty()) {
+    FUZZ_CHECK(input.kind == PictureInput::Kind::kPng && failed.rfind("is a PNG picture but ", 0) == 0);
+    return failed;
+  }
+  FUZZ_CHECK(rows == input.height);
+  return failed;
 }
 
 }  // namespace
@@ -92,7 +100,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
              input.height <= 65535);
   FUZZ_CHECK(std::size_t{4} * std::size_t(input.width) * std::size_t(input.height) <=
              rastrom::fuzz::kMaxPixelBytes);
-  const std::string pixels = AllRows(input);
+  // Band by band from the top, or whole from the bottom: the same pixels, or the same refusal.
+  std::string pixels, whole;
+  const std::string refused = AllRows(input, rastrom::RowOrder::kTopDown, pixels);
+  FUZZ_CHECK(AllRows(input, rastrom::RowOrder::kBottomUp, whole) == refused);
+  if (!refused.empty()) return 0;
+  FUZZ_CHECK(whole == pixels);
 
   // A lighter background never darkens a pixel: transparency is composited, not guessed.
   if (input.kind == PictureInput::Kind::kPng && options.background == 0) {
@@ -101,7 +114,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(
         rastrom::ReadPictureBytes("input", file, options, light, rastrom::fuzz::kMaxPixelBytes)
             .empty());
-    const std::string lighter = AllRows(light);
+    std::string lighter;
+    FUZZ_CHECK(AllRows(light, rastrom::RowOrder::kTopDown, lighter).empty());
     FUZZ_CHECK(lighter.size() == pixels.size());
     for (std::size_t i = 0; i < pixels.size(); ++i) {
       FUZZ_CHECK(static_cast<std::uint8_t>(lighter[i]) >= static_cast<std::uint8_t>(pixels[i]));

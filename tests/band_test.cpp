@@ -286,24 +286,34 @@ TEST_F(BandTest, ASourceThatShrinksBetweenBandsLosesNothing) {
   }
 }
 
-TEST_F(BandTest, StoredRowsOfAShrunkSourceFailAndHandOutNothingMore) {
-  const std::string source = Write("in.bmp", Picture(24, 1001, 200, false));
-  rastrom::PictureInput input;
-  ASSERT_EQ(rastrom::ReadPictureInput(source.c_str(), input), "");
-  ASSERT_TRUE(input.HasStoredRows());
-  for (int cut : {1, 2}) {  // before the first band, before the second
-    SCOPED_TRACE("cut before band " + std::to_string(cut));
-    Write("in.bmp", Picture(24, 1001, 200, false));
-    CutAt::path = source;
-    CutAt::size = 54 + 3004;
-    CutAt::at = cut;
-    rastrom::gBeforePixelRead = &CutAt::Read;
-    int bands = 0;
-    EXPECT_EQ(input.ReadStoredRows(rastrom::RowOrder::kTopDown, [&](const rastrom::StoredRows&) {
-      ++bands;
-      return true;
-    }), "has changed since it was opened: its pixels can no longer be read");
-    EXPECT_EQ(bands, cut - 1);
+// The picture input reads no pixels until they are asked for, widened or as stored: a
+// source cut before the first band or the second fails then, having handed out the bands
+// before the cut only.
+TEST_F(BandTest, RowsOfAShrunkSourceFailAndHandOutNothingMore) {
+  for (const bool stored : {true, false}) {
+    for (int cut : {1, 2}) {  // before the first band, before the second
+      SCOPED_TRACE((stored ? "stored, cut before band " : "widened, cut before band ") + std::to_string(cut));
+      const std::string source = Write("in.bmp", Picture(24, 1001, 200, false));
+      rastrom::PictureInput input;
+      ASSERT_EQ(rastrom::ReadPictureInput(source.c_str(), input), "");
+      ASSERT_TRUE(input.HasStoredRows());
+      CutAt::path = source;
+      CutAt::size = 54 + 3004;
+      CutAt::at = cut;
+      rastrom::gBeforePixelRead = &CutAt::Read;
+      int bands = 0;
+      const std::string failed =
+          stored ? input.ReadStoredRows(rastrom::RowOrder::kTopDown, [&](const rastrom::StoredRows&) {
+            ++bands;
+            return true;
+          })
+                 : input.ReadRows(rastrom::RowOrder::kTopDown, [&](std::int32_t, std::int32_t, Band) {
+                     ++bands;
+                     return true;
+                   });
+      EXPECT_EQ(failed, "has changed since it was opened: its pixels can no longer be read");
+      EXPECT_EQ(bands, cut - 1);
+    }
   }
 }
 

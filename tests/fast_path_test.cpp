@@ -58,14 +58,24 @@ TEST(FastPath, RowReductionIsEveryPixelsReduction) {
 TEST(FastPath, StoredRowReductionIsEveryPixelsReduction) {
   // Every field width of the shuffled path's byte moves (left, none, right by up to 8).
   const char* const formats[] = {"rgb332", "bgr233", "rgb323", "rgb116", "rgb611", "bgr161",
-                                 "rgb224", "rgb111", "rgb121", "gray8", "gray3", "mono"};
+                                 "rgb224", "rgb111", "rgb121", "gray8", "gray3", "mono",
+                                 "rgb444", "bgr565", "rgb888", "rgb338", "bgr888"};
   for (const char* name : formats) {
     const PixelFormat format = *ParsePixelFormat(name);
-    // Widths around the sixteen pixels done together and the 52 bytes their last read needs.
-    for (const std::size_t width : {0u, 1u, 15u, 16u, 17u, 18u, 31u, 32u, 33u, 35u, 259u}) {
+    // Widths around the sixteen pixels done together and the 52 bytes their last read
+    // needs, and around the four of the wider formats and their 16 bytes.
+    for (const std::size_t width : {0u, 1u, 4u, 5u, 6u, 15u, 16u, 17u, 18u, 31u, 32u, 33u, 35u, 259u}) {
       const std::vector<std::uint8_t> noise = NoisyRow(width);
       std::vector<std::uint8_t> bgr(3 * width);  // exactly the row: a read past it is a fault
       for (std::size_t x = 0; x < width; ++x) std::copy_n(&noise[4 * x], 3, &bgr[3 * x]);
+      std::vector<std::uint32_t> values(width + 1, 0xDEADBEEF);
+      TopBitsReducer(format).ReduceBgr24Row(bgr, std::span(values).first(width));
+      for (std::size_t x = 0; x < width; ++x) {
+        ASSERT_EQ(values[x], ReduceTopBits(format, bgr[3 * x + 2], bgr[3 * x + 1], bgr[3 * x]))
+            << name << " width " << width << " value " << x;
+      }
+      EXPECT_EQ(values[width], 0xDEADBEEF) << name << ": wrote past the values";
+      if (PixelBits(format) > 8) continue;
       std::vector<std::uint8_t> bytes(width + 1, 0xA5);
       TopBitsReducer(format).ReduceBgr24RowToBytes(bgr, std::span(bytes).first(width));
       for (std::size_t x = 0; x < width; ++x) {

@@ -28,8 +28,9 @@ void WriteFile(const fs::path& path, const std::string& bytes) {
 }
 
 const std::string kUsage =
-    "Usage: rastrom-mem [--pixel FORMAT] [--word BITS] [--align-rows | --pages]\n"
-    "                   [--format mem|mif|coe] <input> <output>\n";
+    "Usage: rastrom-mem [--pixel FORMAT] [--dither METHOD] [--word BITS]\n"
+    "                   [--align-rows | --pages] [--format mem|mif|coe]\n"
+    "                   [--background RRGGBB] <input> <output>\n";
 
 std::string AsString(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
@@ -158,6 +159,25 @@ TEST_F(MemCliTest, BmpAndItsCoeGiveTheSameWords) {
       ASSERT_EQ(expected.size(), static_cast<std::size_t>((pixels + perWord - 1) / perWord));
       expected.resize((coePixels + perWord - 1) / perWord, std::string(2 * perWord, '0'));
       EXPECT_EQ(Words(ReadFile(work_ / "coe.mem")), expected) << width << "x" << height << " " << bits;
+    }
+  }
+}
+
+// A 24-bit file's rows are reduced as the file stores them; the same picture at 32 bits is
+// widened first. Both give the same words in every format of up to 8 bits, from the top
+// down or the bottom up, in pictures of one band and of several (each band about 128 KiB).
+TEST_F(MemCliTest, TwentyFourAndThirtyTwoBitPicturesGiveTheSameWords) {
+  auto colour = [](int x, int y) { return static_cast<std::uint32_t>(x * 2654435761u ^ y * 40503u); };
+  for (const auto& [width, height] : std::vector<std::pair<int, int>>{{1, 1}, {7, 3}, {21, -5}, {1000, 131}, {333, -400}}) {
+    WriteFile(work_ / "p24.bmp", AsString(BmpBuilder().Bpp(24).Size(width, height)
+                                              .Data(StoreRows(width, height, 24, colour)).Build()));
+    WriteFile(work_ / "p32.bmp", AsString(BmpBuilder().Bpp(32).Size(width, height)
+                                              .Data(StoreRows(width, height, 32, colour)).Build()));
+    for (const char* format : {"rgb332", "bgr233", "rgb121", "gray4", "mono"}) {
+      ASSERT_EQ(Mem({"--pixel", format, "p24.bmp", "p24.mem"}).status, 0);
+      ASSERT_EQ(Mem({"--pixel", format, "p32.bmp", "p32.mem"}).status, 0);
+      EXPECT_EQ(Words(ReadFile(work_ / "p24.mem")), Words(ReadFile(work_ / "p32.mem")))
+          << width << "x" << height << " " << format;
     }
   }
 }

@@ -122,6 +122,15 @@ TEST_P(PictureCliRefuses, NamingTheFileAndWritingNothing) {
 
 std::string Cut(const std::string& bytes, std::size_t keep) { return bytes.substr(0, keep); }
 
+// A PNG picture of 1000 x 200 whose pixel data breaks after its first 87 rows (the fifth of
+// its stored deflate blocks has a wrong length): found only while its rows are read.
+std::string PngBrokenPartway() {
+  std::vector<std::vector<unsigned>> rows(200, std::vector<unsigned>(3000, 0x5A));
+  std::string file = AsString(PngBuilder(1000, 200, 8, kPngRgb).Rows(8, rows).Build());
+  file[41 + 2 + 4 * 65540 + 3] ^= 1;
+  return file;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Table, PictureCliRefuses,
     testing::Values(
@@ -139,6 +148,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "and 4 x width x height under 2 GiB"},
         RefusalCase{"PngCutShort", Cut(kRgbaPng, 50),
                     "is a PNG picture but is cut short (end of stream)"},
+        RefusalCase{"PngBrokenPartway", PngBrokenPartway(), "is a PNG picture but is corrupt (IDAT stream error)"},
         RefusalCase{"JpegOfNoFrame", std::string("\xFF\xD8\xFF\xD9", 4),
                     "is a JPEG picture but is corrupt (JPEG datastream contains no image)"}),
     [](const testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });

@@ -3,8 +3,10 @@
 // pixel memory, and cut files refused. JPEG files are made by the JPEG library itself.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bmp_builder.h"
@@ -167,6 +169,56 @@ TEST(PngDecode, RefusesEveryCutOfAFile) {
     EXPECT_NE(picture.error, PictureError::kNone) << "cut to " << n << " bytes";
     EXPECT_TRUE(picture.pixels.empty());
   }
+}
+
+// Rows handed out a band at a time (256 KiB: 65 rows of 1000 pixels) join into the whole
+// picture, in order, for heights around a band. A file cut inside its pixel data hands out
+// the bands before the cut and then fails; a sink that stops ends the decoding, no error.
+TEST(PngDecode, RowsInBandsAreTheWholePicture) {
+  if (!rastrom::CanDecodePng()) GTEST_SKIP() << "built without a PNG decoder";
+  auto picture = [](std::uint32_t height) {
+    std::vector<std::vector<unsigned>> rows(height, std::vector<unsigned>(3000));
+    for (std::uint32_t y = 0; y < height; ++y) {
+      for (unsigned i = 0; i < 3000; ++i) rows[y][i] = (i * 7 + y * 13) & 0xFF;
+    }
+    return PngBuilder(1000, height, 8, kPngRgb).Rows(8, rows).Build();
+  };
+  // Every band of `file` in order, joined; `stopAfter` bands at most.
+  auto bands = [](const PngBytes& file, std::size_t stopAfter, std::vector<std::uint8_t>& joined) {
+    std::size_t count = 0;
+    const DecodedPicture result = rastrom::DecodePngRows(
+        file, 0, rastrom::kMaxPictureBytes,
+        [&](std::uint32_t first, std::uint32_t rows, std::span<const std::uint8_t> pixels) {
+          EXPECT_EQ(first, joined.size() / 4000);
+          EXPECT_TRUE(rows >= 1 && rows <= 65);
+          EXPECT_EQ(pixels.size(), 4000u * rows);
+          joined.insert(joined.end(), pixels.begin(), pixels.end());
+          return ++count < stopAfter;
+        });
+    EXPECT_TRUE(result.pixels.empty());
+    return std::make_pair(result.error, count);
+  };
+  for (const std::uint32_t height : {1u, 64u, 65u, 66u, 131u}) {
+    SCOPED_TRACE(height);
+    const PngBytes file = picture(height);
+    const DecodedPicture whole = rastrom::DecodePng(file, 0);
+    ASSERT_EQ(whole.error, PictureError::kNone);
+    std::vector<std::uint8_t> joined;
+    EXPECT_EQ(bands(file, 1000, joined), std::make_pair(PictureError::kNone, std::size_t{(height + 64) / 65}));
+    EXPECT_TRUE(joined == whole.pixels);
+    joined.clear();
+    EXPECT_EQ(bands(file, 1, joined), std::make_pair(PictureError::kNone, std::size_t{1}));
+  }
+  // The fifth stored block of the pixel data (from byte 2 + 4 x 65540 of the stream, which
+  // starts at 41) has a broken length: the 87 rows before it are whole, one band.
+  PngBytes file = picture(200);
+  const std::vector<std::uint8_t> whole = rastrom::DecodePng(file, 0).pixels;
+  file[41 + 2 + 4 * 65540 + 3] ^= 1;
+  std::vector<std::uint8_t> joined;
+  const auto [error, count] = bands(file, 1000, joined);
+  EXPECT_EQ(error, PictureError::kCorrupt);
+  EXPECT_EQ(count, 1u);
+  EXPECT_TRUE(std::equal(joined.begin(), joined.end(), whole.begin()));
 }
 
 TEST(CompositeOver, RoundsEachChannelToTheNearest) {

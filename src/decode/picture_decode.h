@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -51,6 +52,22 @@ bool CanDecodeJpeg();
 // against `maxBytes` before any pixel memory is taken.
 DecodedPicture DecodePng(std::span<const std::uint8_t> file, std::uint32_t background,
                          std::size_t maxBytes = kMaxPictureBytes);
+
+// The header checks of DecodePng alone, no pixels decoded: the size (set also when too
+// large), and an error when the header is refused or the picture too large.
+DecodedPicture ReadPngHeader(std::span<const std::uint8_t> file, std::size_t maxBytes = kMaxPictureBytes);
+
+// Receives decoded rows: `rowCount` rows from row `firstRow` (counted from the top), four
+// bytes a pixel as DecodePng gives them; valid only during the call. Returns false to stop.
+using DecodedRowSink = std::function<bool(std::uint32_t firstRow, std::uint32_t rowCount,
+                                          std::span<const std::uint8_t> pixels)>;
+
+// As DecodePng, but handing the rows to `sink` from the top down, in bands of about 256 KiB,
+// rather than keeping them: `pixels` stays empty, and the memory taken is a band's, except
+// for an interlaced picture, which is decoded whole first. A fault found partway is returned
+// after the rows before it were handed out; stopped by the sink, the result has no error.
+DecodedPicture DecodePngRows(std::span<const std::uint8_t> file, std::uint32_t background,
+                             std::size_t maxBytes, const DecodedRowSink& sink);
 
 // Decodes a JPEG file, baseline or progressive, grey or colour, as the JPEG library
 // decodes it by default; CMYK is refused as unsupported. Any warning of the library (a

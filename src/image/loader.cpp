@@ -165,7 +165,7 @@ bool PixelRows::NextBand(std::span<const std::uint8_t>& band) {
   return true;
 }
 
-LoadError LoadBitmapRows(std::string path, PixelRows& pixels, BITMAP& bitmap) {
+LoadError LoadBitmapRows(std::string path, PixelRows& pixels, BITMAP& bitmap, bool readFirstBand) {
   auto source = std::make_unique<PixelRows::Source>();
   PixelRows::Source& s = *source;
   BITMAP record{};
@@ -187,11 +187,11 @@ LoadError LoadBitmapRows(std::string path, PixelRows& pixels, BITMAP& bitmap) {
     s.band = PixelBuffer::Allocate(static_cast<std::int32_t>(bandBytes));
     if (s.band.empty()) return LoadError::kNotLoaded;
 #ifndef _WIN32
-    if (rows > 0 && GetBitmapRows(s.owner.get(), 0, rows, s.band.data()) != rows) {
+    if (readFirstBand && rows > 0 && GetBitmapRows(s.owner.get(), 0, rows, s.band.data()) != rows) {
       return LoadError::kNotLoaded;
     }
 #endif
-    s.prefetched = rows;
+    s.prefetched = readFirstBand ? rows : 0;
   } else {
     if (const LoadError e = LoadBitmapPixels(std::move(path), s.whole, record);
         e != LoadError::kNone) {

@@ -61,15 +61,16 @@ class PixelRows {
   static std::int32_t BandRows(std::int32_t width);
 
  private:
-  friend LoadError LoadBitmapRows(std::string path, PixelRows& pixels, BITMAP& bitmap);
+  friend LoadError LoadBitmapRows(std::string path, PixelRows& pixels, BITMAP& bitmap, bool readFirstBand);
   struct Source;
   std::unique_ptr<Source> source_;
   std::int32_t byteCount_ = 0;
 };
 
 // As LoadBitmapPixels, for a picture read a band at a time. The first band is read here, so
-// a source that no longer holds its pixels is a failed load.
-LoadError LoadBitmapRows(std::string path, PixelRows& pixels, BITMAP& bitmap);
+// a source that no longer holds its pixels is a failed load; unless `readFirstBand` is false,
+// for a caller that may read the rows another way and reports a failed ReadBand itself.
+LoadError LoadBitmapRows(std::string path, PixelRows& pixels, BITMAP& bitmap, bool readFirstBand = true);
 
 // As LoadSourceImage, for a picture read a band at a time: prints the same lines and returns
 // 0 with pixels and bitmap filled, or 1 with both untouched.

@@ -24,8 +24,9 @@ namespace rastrom {
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: rastrom-mem [--pixel FORMAT] [--word BITS] [--align-rows | --pages]\n"
-    "                   [--format mem|mif|coe] <input> <output>\n";
+    "Usage: rastrom-mem [--pixel FORMAT] [--dither METHOD] [--word BITS]\n"
+    "                   [--align-rows | --pages] [--format mem|mif|coe]\n"
+    "                   [--background RRGGBB] <input> <output>\n";
 
 constexpr const char* kHelp =
     "\n"
@@ -281,7 +282,19 @@ int Convert(const Options& options, const WordLayout& layout, const PictureInput
 
   std::string failed;
   bool written = true;
-  if (input.rows) {  // a picture, whatever its file format
+  // Without dithering, a 24-bit BMP's rows are reduced as the file stores them, never
+  // widened to four bytes a pixel.
+  const auto* topBits =
+      options.dither == DitherMethod::kNone ? dynamic_cast<const TopBitsReducer*>(reducer.get()) : nullptr;
+  if (topBits && input.HasStoredRows()) {
+    failed = input.ReadStoredRows(RowOrder::kTopDown, [&](const StoredRows& band) {
+      for (std::int32_t i = 0; i < band.rowCount && written; ++i) {
+        topBits->ReduceBgr24Row(band.Row(i), values);
+        written = packer.PutRow(values);
+      }
+      return written;
+    });
+  } else if (input.rows) {  // a picture, whatever its file format
     // Dithering a large picture runs on a thread of its own while this one reads and writes.
     const bool threaded = options.dither != DitherMethod::kNone && WorthASecondThread(source.width, source.height);
     RowPipeline pipeline(*reducer, static_cast<std::size_t>(source.width),

@@ -172,7 +172,7 @@ class BandedPicture final : public RowSource {
     // Bands of about 64 KiB of the file: they stay in the processor's cache, and a larger
     // band reads no faster but touches more fresh memory.
     const auto bandRows = static_cast<std::int32_t>(
-        std::max<std::size_t>(1, (std::size_t{64} << 10) / band.stride));
+        std::max<std::size_t>(1, (std::size_t{32} << 10) / band.stride));
     const std::int32_t bands = (height + bandRows - 1) / bandRows;
     band.bottomUp = !header_.topDown;
     for (std::int32_t b = 0; b < bands; ++b) {
@@ -217,7 +217,9 @@ std::string RefusedDepth(const char* path, const BITMAP& bitmap) {
 std::string ReadBmpInBands(const char* path, PictureInput& input) {
   PixelRows pixels;
   BITMAP bitmap{};
-  if (LoadBitmapRows(path, pixels, bitmap) != LoadError::kNone) {
+  // The rows are read when asked for, widened or as stored; a file that no longer holds
+  // them then says so.
+  if (LoadBitmapRows(path, pixels, bitmap, false) != LoadError::kNone) {
     return Named(path, "starts like a BMP file but does not load as one");
   }
   // On Windows the platform may keep an image at its own depth; the converter refuses it too.
@@ -345,36 +347,96 @@ std::string Refusal(const char* path, const PictureOptions& options, const char*
                          " reads BMP, PNG and JPEG pictures and COE files");
 }
 
-// Decodes a PNG or JPEG file's bytes into `input`.
-std::string DecodePicture(const char* path, PictureInput::Kind kind,
-                          std::span<const std::uint8_t> bytes, const PictureOptions& options,
-                          std::size_t maxPixelBytes, PictureInput& input) {
-  const bool png = kind == PictureInput::Kind::kPng;
+// Why a decoded picture is refused, without the file's name; empty when it is not.
+std::string DecodeRefusal(const DecodedPicture& decoded, bool png, const char* program,
+                          std::size_t maxPixelBytes) {
   const std::string what = std::string("is a ") + (png ? "PNG" : "JPEG") + " picture";
-  DecodedPicture decoded = png ? DecodePng(bytes, options.background, maxPixelBytes)
-                               : DecodeJpeg(bytes, maxPixelBytes);
   const std::string detail = decoded.detail.empty() ? "" : " (" + decoded.detail + ")";
   switch (decoded.error) {
     case PictureError::kNone:
-      break;
+      return {};
     case PictureError::kNotBuilt:
-      return Named(path, what + ", and this build of " + options.program + " reads none: " +
-                             (png ? "libspng" : "libjpeg") + " was missing when it was built (" +
-                             (png ? "apt-get install libspng-dev pkg-config"
-                                  : "apt-get install libjpeg-dev") +
-                             ", then build again)");
+      return what + ", and this build of " + program + " reads none: " +
+             (png ? "libspng" : "libjpeg") + " was missing when it was built (" +
+             (png ? "apt-get install libspng-dev pkg-config" : "apt-get install libjpeg-dev") +
+             ", then build again)";
     case PictureError::kTooLarge:
-      return Named(path, what + " of " + Decimal(decoded.width) + " x " + Decimal(decoded.height) +
-                             " pixels; the most is 65535 pixels a side and 4 x width x height "
-                             "under " + (maxPixelBytes >= kMaxPictureBytes ? "2 GiB" :
-                             Decimal(maxPixelBytes + 1) + " bytes"));
+      return what + " of " + Decimal(decoded.width) + " x " + Decimal(decoded.height) +
+             " pixels; the most is 65535 pixels a side and 4 x width x height under " +
+             (maxPixelBytes >= kMaxPictureBytes ? "2 GiB" : Decimal(maxPixelBytes + 1) + " bytes");
     case PictureError::kTruncated:
-      return Named(path, what + " but is cut short" + detail);
+      return what + " but is cut short" + detail;
     case PictureError::kCorrupt:
-      return Named(path, what + " but is corrupt" + detail);
+      return what + " but is corrupt" + detail;
     case PictureError::kUnsupported:
-      return Named(path, "is " + (decoded.detail.empty() ? what + " of a kind not read"
-                                                          : decoded.detail));
+      return "is " + (decoded.detail.empty() ? what + " of a kind not read" : decoded.detail);
+  }
+  return what + " that cannot be read";
+}
+
+#ifndef _WIN32
+// A PNG picture, kept as its file's bytes and decoded whenever its rows are asked for: from
+// the top down a band at a time, so the pixels never take more than a band's memory; from
+// the bottom up decoded whole first. A fault in the pixel data is found there, not before.
+class PngPicture final : public RowSource {
+ public:
+  PngPicture(std::vector<std::uint8_t> file, const PictureOptions& options, std::size_t maxPixelBytes,
+             std::int32_t width, std::int32_t height)
+      : file_(std::move(file)), background_(options.background), program_(options.program),
+        maxPixelBytes_(maxPixelBytes), width_(width), height_(height) {}
+
+  std::string ReadRows(RowOrder order, const RowSink& sink) const override {
+    if (order == RowOrder::kBottomUp) {
+      DecodedPicture decoded = DecodePng(file_, background_, maxPixelBytes_);
+      if (decoded.error != PictureError::kNone) return DecodeRefusal(decoded, true, program_, maxPixelBytes_);
+      return WholePicture(std::move(decoded.pixels), width_, height_).ReadRows(order, sink);
+    }
+    const DecodedPicture decoded = DecodePngRows(
+        file_, background_, maxPixelBytes_,
+        [&](std::uint32_t first, std::uint32_t count, std::span<const std::uint8_t> rows) {
+          return sink(static_cast<std::int32_t>(first), static_cast<std::int32_t>(count), rows);
+        });
+    return DecodeRefusal(decoded, true, program_, maxPixelBytes_);
+  }
+
+ private:
+  std::vector<std::uint8_t> file_;
+  std::uint32_t background_;
+  const char* program_;
+  std::size_t maxPixelBytes_;
+  std::int32_t width_;
+  std::int32_t height_;
+};
+#endif
+
+// Decodes a PNG or JPEG file's bytes into `input`; a PNG file only as far as its header,
+// the rest when its rows are read (except on Windows, whose decoder takes it whole).
+std::string DecodePicture(const char* path, PictureInput::Kind kind, std::vector<std::uint8_t> bytes,
+                          const PictureOptions& options, std::size_t maxPixelBytes,
+                          PictureInput& input) {
+  const bool png = kind == PictureInput::Kind::kPng;
+#ifndef _WIN32
+  if (png) {
+    const DecodedPicture header = ReadPngHeader(bytes, maxPixelBytes);
+    if (const std::string refused = DecodeRefusal(header, true, options.program, maxPixelBytes);
+        !refused.empty()) {
+      return Named(path, refused);
+    }
+    input.kind = kind;
+    input.width = static_cast<std::int32_t>(header.width);
+    input.height = static_cast<std::int32_t>(header.height);
+    input.rows = std::make_shared<PngPicture>(std::move(bytes), options, maxPixelBytes, input.width,
+                                              input.height);
+    input.words.clear();
+    return {};
+  }
+#endif
+  DecodedPicture decoded = png ? DecodePng(bytes, options.background, maxPixelBytes)
+                               : DecodeJpeg(bytes, maxPixelBytes);
+  std::vector<std::uint8_t>().swap(bytes);
+  if (const std::string refused = DecodeRefusal(decoded, png, options.program, maxPixelBytes);
+      !refused.empty()) {
+    return Named(path, refused);
   }
   input.kind = kind;
   input.width = static_cast<std::int32_t>(decoded.width);
@@ -442,7 +504,7 @@ std::string ReadInput(const char* path, const PictureOptions& options, PictureIn
         !failed.empty()) {
       return Named(path, failed);
     }
-    return DecodePicture(path, classified.kind, text, options, kMaxPictureBytes, input);
+    return DecodePicture(path, classified.kind, std::move(text), options, kMaxPictureBytes, input);
   }
   if (classified.kind == PictureInput::Kind::kBmp) {
     // The loader opens the file again by its name, so the two bytes must still be there.
@@ -522,7 +584,8 @@ std::string ReadPictureBytes(const char* path, std::span<const std::uint8_t> byt
       std::vector<std::uint8_t> text(bytes.begin(), bytes.end());
       failed = ReadCoeFile(path, text, read);
     } else {
-      failed = DecodePicture(path, classified.kind, bytes, options, maxPixelBytes, read);
+      failed = DecodePicture(path, classified.kind, std::vector<std::uint8_t>(bytes.begin(), bytes.end()),
+                             options, maxPixelBytes, read);
     }
     if (failed.empty()) input = std::move(read);
     return failed;

@@ -10,6 +10,7 @@
 // processor has it is asked at run time.
 #if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
 #define RASTROM_PIXEL_SSSE3 1
+#include <cpuid.h>
 #include <tmmintrin.h>
 #endif
 #endif
@@ -75,6 +76,17 @@ class FourPixels {
  private:
   __m128i right_[3], left_[3], mask_[3];
 };
+
+// Four 3-byte pixels from one 16-byte read at `at`, widened: pixel k moves up k bytes into
+// its own 4-byte lane, the rest of the lane cleared.
+inline __m128i WidenFour24(const std::uint8_t* at) {
+  const __m128i lane0 = _mm_set_epi32(0, 0, 0, 0xFFFFFF), lane1 = _mm_set_epi32(0, 0, 0xFFFFFF, 0);
+  const __m128i lane2 = _mm_set_epi32(0, 0xFFFFFF, 0, 0), lane3 = _mm_set_epi32(0xFFFFFF, 0, 0, 0);
+  const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+  return _mm_or_si128(
+      _mm_or_si128(_mm_and_si128(w, lane0), _mm_and_si128(_mm_slli_si128(w, 1), lane1)),
+      _mm_or_si128(_mm_and_si128(_mm_slli_si128(w, 2), lane2), _mm_and_si128(_mm_slli_si128(w, 3), lane3)));
+}
 #endif
 
 }  // namespace
@@ -314,8 +326,14 @@ struct Gather {
 };
 const Gather kGather;
 
+// Asked of the processor once, when first needed: __builtin_cpu_supports would link a
+// start-up routine that asks about every feature in every run, each question a costly trap
+// to the host on a virtual machine, whether or not a program ever reduces stored rows.
 bool HasSsse3() {
-  static const bool has = __builtin_cpu_supports("ssse3");
+  static const bool has = [] {
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    return __get_cpuid(1, &eax, &ebx, &ecx, &edx) != 0 && (ecx & bit_SSSE3) != 0;
+  }();
   return has;
 }
 
@@ -383,18 +401,8 @@ void TopBitsReducer::ReduceBgr24RowToBytes(std::span<const std::uint8_t> bgr,
 #endif
 #ifdef RASTROM_PIXEL_SSE2
   const FourPixels reduce(channels_);
-  const __m128i lane0 = _mm_set_epi32(0, 0, 0, 0xFFFFFF), lane1 = _mm_set_epi32(0, 0, 0xFFFFFF, 0);
-  const __m128i lane2 = _mm_set_epi32(0, 0xFFFFFF, 0, 0), lane3 = _mm_set_epi32(0xFFFFFF, 0, 0, 0);
-  // Four pixels from one 16-byte read: pixel k moves up k bytes into its own 4-byte lane,
-  // the rest of the lane cleared, and is reduced as a widened pixel would be.
-  const auto four = [&](const std::uint8_t* at) {
-    const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-    const __m128i v = _mm_or_si128(
-        _mm_or_si128(_mm_and_si128(w, lane0), _mm_and_si128(_mm_slli_si128(w, 1), lane1)),
-        _mm_or_si128(_mm_and_si128(_mm_slli_si128(w, 2), lane2),
-                     _mm_and_si128(_mm_slli_si128(w, 3), lane3)));
-    return reduce.Reduce(v);
-  };
+  // Four pixels from one 16-byte read, reduced as widened pixels would be.
+  const auto four = [&](const std::uint8_t* at) { return reduce.Reduce(WidenFour24(at)); };
   // Sixteen pixels at a time, while the last read (16 bytes from pixel 12) stays inside
   // the row.
   for (; 3 * i + 52 <= 3 * count; i += 16) {
@@ -408,6 +416,29 @@ void TopBitsReducer::ReduceBgr24RowToBytes(std::span<const std::uint8_t> bgr,
     const std::uint32_t v = std::uint32_t{p[3 * i]} | std::uint32_t{p[3 * i + 1]} << 8 |
                             std::uint32_t{p[3 * i + 2]} << 16;
     out[i] = static_cast<std::uint8_t>(ReducePixel(v, channels_));
+  }
+}
+
+void TopBitsReducer::ReduceBgr24Row(std::span<const std::uint8_t> bgr, std::span<std::uint32_t> values) const {
+  const std::size_t count = std::min(bgr.size() / 3, values.size());
+  const std::uint8_t* p = bgr.data();
+  std::uint32_t* out = values.data();
+  if (IsGray(format_)) {
+    for (std::size_t i = 0; i < count; ++i, p += 3) out[i] = grey_[Luma(p[2], p[1], p[0])];
+    return;
+  }
+  std::size_t i = 0;
+#ifdef RASTROM_PIXEL_SSE2
+  const FourPixels reduce(channels_);
+  // Four pixels a step, while the 16-byte read stays inside the row.
+  for (; 3 * i + 16 <= 3 * count; i += 4) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), reduce.Reduce(WidenFour24(p + 3 * i)));
+  }
+#endif
+  for (; i < count; ++i) {
+    const std::uint32_t v = std::uint32_t{p[3 * i]} | std::uint32_t{p[3 * i + 1]} << 8 |
+                            std::uint32_t{p[3 * i + 2]} << 16;
+    out[i] = ReducePixel(v, channels_);
   }
 }
 

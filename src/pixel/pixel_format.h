@@ -107,6 +107,8 @@ class TopBitsReducer final : public RowReducer {
   // The same from a row of 3-byte pixels (blue, green, red) as a 24-bit BMP stores them,
   // without widening them to four bytes first: `bgr` holds 3 bytes a value.
   void ReduceBgr24RowToBytes(std::span<const std::uint8_t> bgr, std::span<std::uint8_t> values) const;
+  // The same for a format of any width, one value a pixel.
+  void ReduceBgr24Row(std::span<const std::uint8_t> bgr, std::span<std::uint32_t> values) const;
 
  private:
   PixelFormat format_;
