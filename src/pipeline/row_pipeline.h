@@ -54,9 +54,9 @@ class RowPipeline {
   bool Finish();
 
  private:
-  // A band of rows and their values. Its owner is the calling thread while it fills the
-  // band or puts its values, the reducing thread in between; the hand-over is counted under
-  // mutex_.
+  // A band of rows and what the reducing thread made of them. Its owner is the calling
+  // thread while it fills the band or puts its values, the reducing thread in between; the
+  // hand-over is counted under mutex_.
   struct Band {
     std::vector<std::uint8_t> pixels;
     std::vector<std::uint32_t> values;   // of a reducer that does not split
