@@ -87,6 +87,17 @@ constexpr unsigned kStepsLightBits = 22;
 // The inverse of 7 modulo 2^32: a multiple of 7 times it is the multiple's seventh, exactly.
 constexpr std::uint32_t kSeventh = 0xB6DB6DB7u;
 
+// The chain of the error diffusion and the loop that shares its errors out are built twice
+// where GCC can choose between them when the program starts (x86-64, ELF): for processors
+// with AVX2 and BMI2 (a shift by a register in one instruction, eight places a vector
+// instruction), and for every other. The same integer arithmetic either way, so the same
+// codes.
+#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 12 && defined(__x86_64__) && defined(__ELF__)
+#define RASTROM_BUILT_TWICE __attribute__((target_clones("arch=x86-64-v3", "default")))
+#else
+#define RASTROM_BUILT_TWICE
+#endif
+
 // The 8x8 Bayer matrix: each threshold rank 0..63 once, neighbouring ranks far apart.
 constexpr std::uint8_t kBayer[8][8] = {
     {0, 32, 8, 40, 2, 34, 10, 42},    {48, 16, 56, 24, 50, 18, 58, 26},
@@ -366,7 +377,7 @@ void RowDitherer::ReduceDiffused(const std::uint8_t* row, std::size_t width, std
 // comparison, a choice and a subtraction, each channel's share in a register of its own.
 // The rest of the error is shared out below afterwards.
 template <int kChannels, bool kForward, bool kChecked>
-void RowDitherer::Diffuse(const std::uint8_t* row, std::size_t width, std::uint8_t* codes) {
+RASTROM_BUILT_TWICE void RowDitherer::Diffuse(const std::uint8_t* row, std::size_t width, std::uint8_t* codes) {
   // Locals, so that the stores of the codes, which may alias anything, do not make the
   // compiler read the members again for every pixel.
   const std::int32_t* here = here_.data() + kChannels;  // the error places of pixel 0, then 1, ...
@@ -414,7 +425,7 @@ void RowDitherer::Diffuse(const std::uint8_t* row, std::size_t width, std::uint8
 //
 // Returns whether every light was inside the steps: then the codes are right.
 template <int kChannels, bool kForward>
-bool RowDitherer::ShareBelow(std::size_t width) {
+RASTROM_BUILT_TWICE bool RowDitherer::ShareBelow(std::size_t width) {
   constexpr std::size_t n = kChannels;
   const std::int32_t* s = sixteenth_.data();
   const std::int32_t* want = want_.data();
