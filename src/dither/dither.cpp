@@ -87,11 +87,11 @@ constexpr unsigned kStepsLightBits = 22;
 // The inverse of 7 modulo 2^32: a multiple of 7 times it is the multiple's seventh, exactly.
 constexpr std::uint32_t kSeventh = 0xB6DB6DB7u;
 
-// The chain of the error diffusion and the loop that shares its errors out are built twice
-// where GCC can choose between them when the program starts (x86-64, ELF): for processors
-// with AVX2 and BMI2 (a shift by a register in one instruction, eight places a vector
-// instruction), and for every other. The same integer arithmetic either way, so the same
-// codes.
+// The chain of the error diffusion, the loop that shares its errors out and the packing of
+// its codes are built twice where GCC can choose between them when the program starts
+// (x86-64, ELF): for processors with AVX2 and BMI2 (a shift by a register in one
+// instruction, eight places a vector instruction, codes three bytes apart gathered into
+// vectors), and for every other. The same integer arithmetic either way, so the same codes.
 #if defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 12 && defined(__x86_64__) && defined(__ELF__)
 #define RASTROM_BUILT_TWICE __attribute__((target_clones("arch=x86-64-v3", "default")))
 #else
@@ -487,18 +487,24 @@ void DitherReducer::CodeRow(std::span<const std::uint8_t> bgrx, std::span<std::u
   ditherer_.ReduceRow(bgrx, codes);
 }
 
+namespace {
+
+// Each code times its place's value: multiplications, which need no shift register.
+RASTROM_BUILT_TWICE void PackThreeCodes(const std::uint8_t* code, std::size_t n, const std::uint32_t (&place)[3],
+                                        std::uint32_t* out) {
+  const std::uint32_t red = place[0], green = place[1], blue = place[2];
+  for (std::size_t x = 0; x < n; ++x) out[x] = code[3 * x] * red + code[3 * x + 1] * green + code[3 * x + 2] * blue;
+}
+
+}  // namespace
+
 void DitherReducer::PackRow(std::span<const std::uint8_t> codes, std::span<std::uint32_t> values) const {
-  const std::uint8_t* code = codes.data();
-  std::uint32_t* out = values.data();
   if (ditherer_.channels() == 1) {
     const std::size_t n = std::min(codes.size(), values.size());
-    for (std::size_t x = 0; x < n; ++x) out[x] = code[x];
+    for (std::size_t x = 0; x < n; ++x) values[x] = codes[x];
     return;
   }
-  // Each code times its place's value: multiplications, which need no shift register.
-  const std::size_t n = std::min(codes.size() / 3, values.size());
-  const std::uint32_t red = place_[0], green = place_[1], blue = place_[2];
-  for (std::size_t x = 0; x < n; ++x) out[x] = code[3 * x] * red + code[3 * x + 1] * green + code[3 * x + 2] * blue;
+  PackThreeCodes(codes.data(), std::min(codes.size() / 3, values.size()), place_, values.data());
 }
 
 std::unique_ptr<RowReducer> MakeRowReducer(DitherMethod method, const PixelFormat& format,
