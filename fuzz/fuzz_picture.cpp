@@ -42,8 +42,8 @@ void FixPngCrcs(std::uint8_t* file, std::size_t size) {
 }
 
 // Reads the picture's rows in `order` and returns them whole, checking every band, or
-// returns the refusal. Only a PNG file's pixel data is decoded as its rows are read, so
-// only it may be refused here; the bands before the fault are handed out in order.
+// returns the refusal. Only PNG and JPEG files are decoded as their rows are read, so only
+// they may be refused here; the bands before the fault are handed out in order.
 std::string AllRows(const PictureInput& input, rastrom::RowOrder order, std::string& pixels) {
   const std::size_t rowBytes = 4 * static_cast<std::size_t>(input.width);
   const bool topDown = order == rastrom::RowOrder::kTopDown;
@@ -60,7 +60,8 @@ std::string AllRows(const PictureInput& input, rastrom::RowOrder order, std::str
         return true;
       });
   if (!failed.empty()) {
-    FUZZ_CHECK(input.kind == PictureInput::Kind::kPng && failed.rfind("is a PNG picture but ", 0) == 0);
+    FUZZ_CHECK((input.kind == PictureInput::Kind::kPng && failed.rfind("is a PNG picture but ", 0) == 0) ||
+               (input.kind == PictureInput::Kind::kJpeg && failed.rfind("is a JPEG picture but ", 0) == 0));
     return failed;
   }
   FUZZ_CHECK(rows == input.height);

@@ -5,6 +5,7 @@
 #include <jerror.h>
 #include <jpeglib.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>  // jpeglib.h needs FILE and size_t declared first
 #endif
@@ -19,6 +20,9 @@ namespace {
 // more than this many is an attack on the time taken, not a photo.
 constexpr int kMaxScans = 500;
 
+// The rows handed out together: about 256 KiB of pixels.
+constexpr std::size_t kBandBytes = std::size_t{256} << 10;
+
 // Everything the decoding touches lives here, outside the frame that calls setjmp, so a
 // jump out of the library leaves no local in doubt.
 struct JpegJob {
@@ -30,6 +34,8 @@ struct JpegJob {
   bool truncated = false;
   char message[JMSG_LENGTH_MAX] = {};
   DecodedPicture* result = nullptr;
+  const DecodedRowSink* sink = nullptr;  // null: the header only
+  std::vector<std::uint8_t> band;
 };
 
 JpegJob* JobOf(j_common_ptr info) { return static_cast<JpegJob*>(info->client_data); }
@@ -56,7 +62,9 @@ void OnProgress(j_common_ptr info) {
   }
 }
 
-// Decodes into job->result; false after a jump out of the library, with job->message set.
+// Decodes the header into job->result and, with a sink, the rows into job->band, handed to
+// the sink whenever it is full; false after a jump out of the library, with job->message
+// set. Nothing here but the job needs a destructor, which a jump would skip.
 bool Run(JpegJob* job, std::span<const std::uint8_t> file, std::size_t maxBytes) {
   if (setjmp(job->jump) != 0) return false;
   DecodedPicture& result = *job->result;
@@ -84,27 +92,32 @@ bool Run(JpegJob* job, std::span<const std::uint8_t> file, std::size_t maxBytes)
     result.detail = "a CMYK JPEG; only grey and colour (YCbCr or RGB) JPEGs are read";
     return true;
   }
+  if (job->sink == nullptr) return true;
   job->info.out_color_space = JCS_EXT_BGRX;
   const std::size_t rowBytes = std::size_t{4} * result.width;
-  result.pixels.resize(rowBytes * result.height);
+  const std::size_t bandRows = std::clamp<std::size_t>(kBandBytes / rowBytes, 1, result.height);
+  job->band.resize(rowBytes * bandRows);
   jpeg_start_decompress(&job->info);
   while (job->info.output_scanline < job->info.output_height) {
-    JSAMPROW row = result.pixels.data() + rowBytes * job->info.output_scanline;
+    const std::size_t inBand = job->info.output_scanline % bandRows;
+    JSAMPROW row = job->band.data() + rowBytes * inBand;
     jpeg_read_scanlines(&job->info, &row, 1);
+    if (inBand + 1 == bandRows || job->info.output_scanline == job->info.output_height) {
+      const std::span<std::uint8_t> rows(job->band.data(), rowBytes * (inBand + 1));
+      for (std::size_t i = 3; i < rows.size(); i += 4) rows[i] = 0;
+      const auto first = static_cast<std::uint32_t>(job->info.output_scanline - inBand - 1);
+      if (!(*job->sink)(first, static_cast<std::uint32_t>(inBand + 1), rows)) return true;
+    }
   }
   jpeg_finish_decompress(&job->info);
-  for (std::size_t i = 3; i < result.pixels.size(); i += 4) result.pixels[i] = 0;
   return true;
 }
 
-}  // namespace
-
-bool CanDecodeJpeg() { return true; }
-
-DecodedPicture DecodeJpeg(std::span<const std::uint8_t> file, std::size_t maxBytes) {
+DecodedPicture Decode(std::span<const std::uint8_t> file, std::size_t maxBytes, const DecodedRowSink* sink) {
   DecodedPicture result;
   JpegJob job;
   job.result = &result;
+  job.sink = sink;
   job.info.err = jpeg_std_error(&job.errors);
   job.errors.error_exit = Stop;
   job.errors.emit_message = OnMessage;
@@ -114,24 +127,37 @@ DecodedPicture DecodeJpeg(std::span<const std::uint8_t> file, std::size_t maxByt
   const bool finished = Run(&job, file, maxBytes);
   if (job.created) jpeg_destroy_decompress(&job.info);
   if (!finished) {
-    result.pixels.clear();
-    result.pixels.shrink_to_fit();
     result.error = job.truncated ? PictureError::kTruncated : PictureError::kCorrupt;
     result.detail = job.message;
-  } else if (result.error != PictureError::kNone) {
-    result.pixels.clear();
   }
   return result;
+}
+
+}  // namespace
+
+bool CanDecodeJpeg() { return true; }
+
+DecodedPicture ReadJpegHeader(std::span<const std::uint8_t> file, std::size_t maxBytes) {
+  return Decode(file, maxBytes, nullptr);
+}
+
+DecodedPicture DecodeJpegRows(std::span<const std::uint8_t> file, std::size_t maxBytes,
+                              const DecodedRowSink& sink) {
+  return Decode(file, maxBytes, &sink);
 }
 
 #elif !defined(_WIN32)
 
 bool CanDecodeJpeg() { return false; }
 
-DecodedPicture DecodeJpeg(std::span<const std::uint8_t>, std::size_t) {
+DecodedPicture ReadJpegHeader(std::span<const std::uint8_t>, std::size_t) {
   DecodedPicture result;
   result.error = PictureError::kNotBuilt;
   return result;
+}
+
+DecodedPicture DecodeJpegRows(std::span<const std::uint8_t> file, std::size_t maxBytes, const DecodedRowSink&) {
+  return ReadJpegHeader(file, maxBytes);
 }
 
 #endif

@@ -1,6 +1,8 @@
 #include "picture_decode.h"
 
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "bmp_decode.h"
 
@@ -23,6 +25,40 @@ const char* PictureErrorText(PictureError error) {
   }
   return "unknown error";
 }
+
+#ifndef _WIN32
+namespace {
+
+// A whole picture through its row decoder: the header first, for the size, then each band
+// copied to its place.
+template <typename DecodeRows>
+DecodedPicture Whole(DecodedPicture header, const DecodeRows& decodeRows) {
+  if (header.error != PictureError::kNone) return header;
+  const std::size_t rowBytes = std::size_t{4} * header.width;
+  std::vector<std::uint8_t> pixels(rowBytes * header.height);
+  DecodedPicture result =
+      decodeRows([&](std::uint32_t first, std::uint32_t, std::span<const std::uint8_t> rows) {
+        std::memcpy(pixels.data() + first * rowBytes, rows.data(), rows.size());
+        return true;
+      });
+  if (result.error == PictureError::kNone) result.pixels = std::move(pixels);
+  return result;
+}
+
+}  // namespace
+
+DecodedPicture DecodePng(std::span<const std::uint8_t> file, std::uint32_t background,
+                         std::size_t maxBytes) {
+  return Whole(ReadPngHeader(file, maxBytes), [&](const DecodedRowSink& sink) {
+    return DecodePngRows(file, background, maxBytes, sink);
+  });
+}
+
+DecodedPicture DecodeJpeg(std::span<const std::uint8_t> file, std::size_t maxBytes) {
+  return Whole(ReadJpegHeader(file, maxBytes),
+               [&](const DecodedRowSink& sink) { return DecodeJpegRows(file, maxBytes, sink); });
+}
+#endif
 
 bool PictureFits(std::uint64_t width, std::uint64_t height, std::size_t maxBytes) {
   if (width < 1 || height < 1 || width > kMaxPictureSide || height > kMaxPictureSide) {

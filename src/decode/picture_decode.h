@@ -75,6 +75,14 @@ DecodedPicture DecodePngRows(std::span<const std::uint8_t> file, std::uint32_t b
 DecodedPicture DecodeJpeg(std::span<const std::uint8_t> file,
                           std::size_t maxBytes = kMaxPictureBytes);
 
+// The header checks of DecodeJpeg alone: the size, too large, CMYK, a file with no frame.
+DecodedPicture ReadJpegHeader(std::span<const std::uint8_t> file, std::size_t maxBytes = kMaxPictureBytes);
+
+// As DecodeJpeg, handing the rows to `sink` as DecodePngRows does. A progressive file's
+// scans are all read before the first row, into the library's own memory.
+DecodedPicture DecodeJpegRows(std::span<const std::uint8_t> file, std::size_t maxBytes,
+                              const DecodedRowSink& sink);
+
 // Turns pixels of four bytes (red, green, blue, alpha when `rgba`, else blue, green, red,
 // alpha) with straight alpha into blue, green, red, 0 over `background` (0xRRGGBB), each
 // channel rounded to the nearest of (c x a + b x (255 - a)) / 255.

@@ -135,21 +135,6 @@ DecodedPicture DecodePngRows(std::span<const std::uint8_t> file, std::uint32_t b
   return result;
 }
 
-DecodedPicture DecodePng(std::span<const std::uint8_t> file, std::uint32_t background,
-                         std::size_t maxBytes) {
-  DecodedPicture result = ReadPngHeader(file, maxBytes);
-  if (result.error != PictureError::kNone) return result;
-  const std::size_t rowBytes = std::size_t{4} * result.width;
-  std::vector<std::uint8_t> pixels(rowBytes * result.height);
-  result = DecodePngRows(file, background, maxBytes,
-                         [&](std::uint32_t first, std::uint32_t, std::span<const std::uint8_t> rows) {
-                           std::copy(rows.begin(), rows.end(), pixels.begin() + first * rowBytes);
-                           return true;
-                         });
-  if (result.error == PictureError::kNone) result.pixels = std::move(pixels);
-  return result;
-}
-
 #elif !defined(_WIN32)
 
 bool CanDecodePng() { return false; }
@@ -162,10 +147,6 @@ DecodedPicture ReadPngHeader(std::span<const std::uint8_t>, std::size_t) {
 
 DecodedPicture DecodePngRows(std::span<const std::uint8_t> file, std::uint32_t, std::size_t maxBytes,
                              const DecodedRowSink&) {
-  return ReadPngHeader(file, maxBytes);
-}
-
-DecodedPicture DecodePng(std::span<const std::uint8_t> file, std::uint32_t, std::size_t maxBytes) {
   return ReadPngHeader(file, maxBytes);
 }
 

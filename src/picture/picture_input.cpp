@@ -375,31 +375,37 @@ std::string DecodeRefusal(const DecodedPicture& decoded, bool png, const char* p
 }
 
 #ifndef _WIN32
-// A PNG picture, kept as its file's bytes and decoded whenever its rows are asked for: from
-// the top down a band at a time, so the pixels never take more than a band's memory; from
-// the bottom up decoded whole first. A fault in the pixel data is found there, not before.
-class PngPicture final : public RowSource {
+// A PNG or JPEG picture, kept as its file's bytes and decoded whenever its rows are asked
+// for: from the top down a band at a time, so its pixels never take more than a band's
+// memory; from the bottom up decoded whole first. A fault in the picture data is found
+// there, not when the file is opened.
+class CompressedPicture final : public RowSource {
  public:
-  PngPicture(std::vector<std::uint8_t> file, const PictureOptions& options, std::size_t maxPixelBytes,
-             std::int32_t width, std::int32_t height)
-      : file_(std::move(file)), background_(options.background), program_(options.program),
+  CompressedPicture(bool png, std::vector<std::uint8_t> file, const PictureOptions& options,
+                    std::size_t maxPixelBytes, std::int32_t width, std::int32_t height)
+      : png_(png), file_(std::move(file)), background_(options.background), program_(options.program),
         maxPixelBytes_(maxPixelBytes), width_(width), height_(height) {}
 
   std::string ReadRows(RowOrder order, const RowSink& sink) const override {
     if (order == RowOrder::kBottomUp) {
-      DecodedPicture decoded = DecodePng(file_, background_, maxPixelBytes_);
-      if (decoded.error != PictureError::kNone) return DecodeRefusal(decoded, true, program_, maxPixelBytes_);
+      DecodedPicture decoded = png_ ? DecodePng(file_, background_, maxPixelBytes_)
+                                    : DecodeJpeg(file_, maxPixelBytes_);
+      if (decoded.error != PictureError::kNone) {
+        return DecodeRefusal(decoded, png_, program_, maxPixelBytes_);
+      }
       return WholePicture(std::move(decoded.pixels), width_, height_).ReadRows(order, sink);
     }
-    const DecodedPicture decoded = DecodePngRows(
-        file_, background_, maxPixelBytes_,
-        [&](std::uint32_t first, std::uint32_t count, std::span<const std::uint8_t> rows) {
-          return sink(static_cast<std::int32_t>(first), static_cast<std::int32_t>(count), rows);
-        });
-    return DecodeRefusal(decoded, true, program_, maxPixelBytes_);
+    const DecodedRowSink rows = [&](std::uint32_t first, std::uint32_t count,
+                                    std::span<const std::uint8_t> pixels) {
+      return sink(static_cast<std::int32_t>(first), static_cast<std::int32_t>(count), pixels);
+    };
+    const DecodedPicture decoded = png_ ? DecodePngRows(file_, background_, maxPixelBytes_, rows)
+                                        : DecodeJpegRows(file_, maxPixelBytes_, rows);
+    return DecodeRefusal(decoded, png_, program_, maxPixelBytes_);
   }
 
  private:
+  bool png_;
   std::vector<std::uint8_t> file_;
   std::uint32_t background_;
   const char* program_;
@@ -409,28 +415,24 @@ class PngPicture final : public RowSource {
 };
 #endif
 
-// Decodes a PNG or JPEG file's bytes into `input`; a PNG file only as far as its header,
-// the rest when its rows are read (except on Windows, whose decoder takes it whole).
+// Checks a PNG or JPEG file's header into `input`; its pixels are decoded when its rows
+// are read (on Windows, whose decoder takes a file whole, here).
 std::string DecodePicture(const char* path, PictureInput::Kind kind, std::vector<std::uint8_t> bytes,
                           const PictureOptions& options, std::size_t maxPixelBytes,
                           PictureInput& input) {
   const bool png = kind == PictureInput::Kind::kPng;
 #ifndef _WIN32
-  if (png) {
-    const DecodedPicture header = ReadPngHeader(bytes, maxPixelBytes);
-    if (const std::string refused = DecodeRefusal(header, true, options.program, maxPixelBytes);
-        !refused.empty()) {
-      return Named(path, refused);
-    }
-    input.kind = kind;
-    input.width = static_cast<std::int32_t>(header.width);
-    input.height = static_cast<std::int32_t>(header.height);
-    input.rows = std::make_shared<PngPicture>(std::move(bytes), options, maxPixelBytes, input.width,
-                                              input.height);
-    input.words.clear();
-    return {};
+  const DecodedPicture header = png ? ReadPngHeader(bytes, maxPixelBytes) : ReadJpegHeader(bytes, maxPixelBytes);
+  if (const std::string refused = DecodeRefusal(header, png, options.program, maxPixelBytes);
+      !refused.empty()) {
+    return Named(path, refused);
   }
-#endif
+  input.kind = kind;
+  input.width = static_cast<std::int32_t>(header.width);
+  input.height = static_cast<std::int32_t>(header.height);
+  input.rows = std::make_shared<CompressedPicture>(png, std::move(bytes), options, maxPixelBytes,
+                                                   input.width, input.height);
+#else
   DecodedPicture decoded = png ? DecodePng(bytes, options.background, maxPixelBytes)
                                : DecodeJpeg(bytes, maxPixelBytes);
   std::vector<std::uint8_t>().swap(bytes);
@@ -442,6 +444,7 @@ std::string DecodePicture(const char* path, PictureInput::Kind kind, std::vector
   input.width = static_cast<std::int32_t>(decoded.width);
   input.height = static_cast<std::int32_t>(decoded.height);
   input.rows = std::make_shared<WholePicture>(std::move(decoded.pixels), input.width, input.height);
+#endif
   input.words.clear();
   return {};
 }
