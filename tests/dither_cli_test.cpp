@@ -108,29 +108,6 @@ TEST_F(DitherCli, PreviewShowsTheDitheredMemory) {
   }
 }
 
-// A picture of a million pixels, which rastrom-mem dithers on a second thread, gives the
-// memory of the preview's dithering on one: the memory shown is the preview's picture.
-TEST_F(DitherCli, LargePictureOnTwoThreadsGivesTheSameMemory) {
-  Put("large.bmp", PictureBmp(1024, 1024, [](int x, int y) {
-    const auto noise = static_cast<std::uint32_t>((x * 2654435761u) ^ (y * 40503u)) >> 27;
-    return static_cast<std::uint32_t>(((x / 4 + noise) & 0xFF) | ((y / 4) & 0xFF) << 8 | ((x + y) / 8 & 0xFF) << 16);
-  }));
-  struct Case { const char* method; const char* pixel; };
-  for (const Case c : {Case{"floyd-steinberg", "rgb332"}, Case{"floyd-steinberg", "gray4"}, Case{"ordered", "rgb444"}}) {
-    const std::string what = std::string(c.method) + " " + c.pixel;
-    RunResult r = Run(RASTROM_MEM_BINARY, {"--pixel", c.pixel, "--dither", c.method, "large.bmp", "d.mem"});
-    ASSERT_EQ(r.status, 0) << what << ": " << r.err;
-    EXPECT_EQ(r.err, "") << what;
-    ASSERT_EQ(Run(RASTROM_PREVIEW_BINARY, {"d.mem", "from-memory.bmp"}).status, 0) << what;
-    r = Run(RASTROM_PREVIEW_BINARY, {"--pixel", c.pixel, "--dither", c.method, "large.bmp", "direct.bmp"});
-    ASSERT_EQ(r.status, 0) << what << ": " << r.err;
-    const rastrom::DecodedBmp direct = Decode("direct.bmp");
-    ASSERT_EQ(direct.error, rastrom::BmpError::kNone) << what;
-    EXPECT_EQ(direct.width, 1024);
-    EXPECT_TRUE(direct.pixels == Decode("from-memory.bmp").pixels) << what;
-  }
-}
-
 TEST_F(DitherCli, RefusesAnUnknownMethodAndAMemoryToPreview) {
   for (const char* binary : {RASTROM_MEM_BINARY, RASTROM_PREVIEW_BINARY}) {
     const RunResult r = Run(binary, {"--dither", "fast", "picture.bmp", "out.mem"});
