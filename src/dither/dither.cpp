@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+#include <cpuid.h>
+#endif
 
 namespace rastrom {
 
@@ -88,14 +91,32 @@ constexpr unsigned kStepsLightBits = 22;
 constexpr std::uint32_t kSeventh = 0xB6DB6DB7u;
 
 // The chain of the error diffusion, the loop that shares its errors out and the packing of
-// its codes are built twice where GCC can choose between them when the program starts
-// (x86-64, ELF): for processors with AVX2 and BMI2 (a shift by a register in one
-// instruction, eight places a vector instruction, codes three bytes apart gathered into
-// vectors), and for every other. The same integer arithmetic either way, so the same codes.
-#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 12 && defined(__x86_64__) && defined(__ELF__)
-#define RASTROM_BUILT_TWICE __attribute__((target_clones("arch=x86-64-v3", "default")))
+// its codes are built twice where GCC builds for x86-64: for processors with AVX2 and BMI2
+// (a shift by a register in one instruction, eight places a vector instruction, codes three
+// bytes apart gathered into vectors), and for every other. The same integer arithmetic
+// either way, so the same codes. Which one runs is asked of the processor when a picture is
+// first dithered, not at every start of the program, as GCC's own choice between versions
+// would (each question is a costly trap to the host on a virtual machine).
+#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 12 && defined(__x86_64__)
+#define RASTROM_WIDE 1
+#define RASTROM_WIDE_TARGET __attribute__((target("avx2,bmi,bmi2")))
+#define RASTROM_BODY __attribute__((always_inline)) inline
+
+// Whether the processor has AVX2, BMI1 and BMI2, and the system saves the vector registers.
+bool WideProcessor() {
+  static const bool wide = [] {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (__get_cpuid(1, &a, &b, &c, &d) == 0 || (c & bit_OSXSAVE) == 0 || (c & bit_AVX) == 0) return false;
+    unsigned low = 0, high = 0;
+    __asm__("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
+    if ((low & 6) != 6) return false;  // the XMM and YMM registers' state
+    if (__get_cpuid_count(7, 0, &a, &b, &c, &d) == 0) return false;
+    return (b & bit_AVX2) != 0 && (b & bit_BMI) != 0 && (b & bit_BMI2) != 0;
+  }();
+  return wide;
+}
 #else
-#define RASTROM_BUILT_TWICE
+#define RASTROM_BODY inline
 #endif
 
 // The 8x8 Bayer matrix: each threshold rank 0..63 once, neighbouring ranks far apart.
@@ -377,7 +398,7 @@ void RowDitherer::ReduceDiffused(const std::uint8_t* row, std::size_t width, std
 // comparison, a choice and a subtraction, each channel's share in a register of its own.
 // The rest of the error is shared out below afterwards.
 template <int kChannels, bool kForward, bool kChecked>
-RASTROM_BUILT_TWICE void RowDitherer::Diffuse(const std::uint8_t* row, std::size_t width, std::uint8_t* codes) {
+RASTROM_BODY void RowDitherer::DiffuseBody(const std::uint8_t* row, std::size_t width, std::uint8_t* codes) {
   // Locals, so that the stores of the codes, which may alias anything, do not make the
   // compiler read the members again for every pixel.
   const std::int32_t* here = here_.data() + kChannels;  // the error places of pixel 0, then 1, ...
@@ -425,7 +446,7 @@ RASTROM_BUILT_TWICE void RowDitherer::Diffuse(const std::uint8_t* row, std::size
 //
 // Returns whether every light was inside the steps: then the codes are right.
 template <int kChannels, bool kForward>
-RASTROM_BUILT_TWICE bool RowDitherer::ShareBelow(std::size_t width) {
+RASTROM_BODY bool RowDitherer::ShareBelowBody(std::size_t width) {
   constexpr std::size_t n = kChannels;
   const std::int32_t* s = sixteenth_.data();
   const std::int32_t* want = want_.data();
@@ -462,6 +483,35 @@ RASTROM_BUILT_TWICE bool RowDitherer::ShareBelow(std::size_t width) {
   return lights >> kStepsLightBits == 0;
 }
 
+// Each of the two above in the build for the processor at hand.
+#ifdef RASTROM_WIDE
+template <int kChannels, bool kForward, bool kChecked>
+RASTROM_WIDE_TARGET void RowDitherer::DiffuseWide(const std::uint8_t* row, std::size_t width, std::uint8_t* codes) {
+  DiffuseBody<kChannels, kForward, kChecked>(row, width, codes);
+}
+
+template <int kChannels, bool kForward>
+RASTROM_WIDE_TARGET bool RowDitherer::ShareBelowWide(std::size_t width) {
+  return ShareBelowBody<kChannels, kForward>(width);
+}
+#endif
+
+template <int kChannels, bool kForward, bool kChecked>
+void RowDitherer::Diffuse(const std::uint8_t* row, std::size_t width, std::uint8_t* codes) {
+#ifdef RASTROM_WIDE
+  if (WideProcessor()) return DiffuseWide<kChannels, kForward, kChecked>(row, width, codes);
+#endif
+  DiffuseBody<kChannels, kForward, kChecked>(row, width, codes);
+}
+
+template <int kChannels, bool kForward>
+bool RowDitherer::ShareBelow(std::size_t width) {
+#ifdef RASTROM_WIDE
+  if (WideProcessor()) return ShareBelowWide<kChannels, kForward>(width);
+#endif
+  return ShareBelowBody<kChannels, kForward>(width);
+}
+
 DitherReducer::DitherReducer(DitherMethod method, const PixelFormat& format, std::size_t width)
     : ditherer_(method, format, width), method_(method) {
   // Where each channel's code goes in the value: the place of its lowest bit in a value
@@ -490,10 +540,24 @@ void DitherReducer::CodeRow(std::span<const std::uint8_t> bgrx, std::span<std::u
 namespace {
 
 // Each code times its place's value: multiplications, which need no shift register.
-RASTROM_BUILT_TWICE void PackThreeCodes(const std::uint8_t* code, std::size_t n, const std::uint32_t (&place)[3],
-                                        std::uint32_t* out) {
+RASTROM_BODY void PackThreeCodesBody(const std::uint8_t* code, std::size_t n, const std::uint32_t (&place)[3],
+                                     std::uint32_t* out) {
   const std::uint32_t red = place[0], green = place[1], blue = place[2];
   for (std::size_t x = 0; x < n; ++x) out[x] = code[3 * x] * red + code[3 * x + 1] * green + code[3 * x + 2] * blue;
+}
+
+#ifdef RASTROM_WIDE
+RASTROM_WIDE_TARGET void PackThreeCodesWide(const std::uint8_t* code, std::size_t n,
+                                            const std::uint32_t (&place)[3], std::uint32_t* out) {
+  PackThreeCodesBody(code, n, place, out);
+}
+#endif
+
+void PackThreeCodes(const std::uint8_t* code, std::size_t n, const std::uint32_t (&place)[3], std::uint32_t* out) {
+#ifdef RASTROM_WIDE
+  if (WideProcessor()) return PackThreeCodesWide(code, n, place, out);
+#endif
+  PackThreeCodesBody(code, n, place, out);
 }
 
 }  // namespace

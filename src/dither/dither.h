@@ -81,10 +81,20 @@ class RowDitherer {
   // pixel's codes.
   template <int kChannels>
   void ReduceDiffused(const std::uint8_t* row, std::size_t width, std::uint8_t* codes);
+  // Each of these two runs its body as built for the processor at hand: for AVX2 and BMI2
+  // (the Wide build), or for every x86-64 processor.
   template <int kChannels, bool kForward, bool kChecked>
   void Diffuse(const std::uint8_t* row, std::size_t width, std::uint8_t* codes);
+  template <int kChannels, bool kForward, bool kChecked>
+  void DiffuseBody(const std::uint8_t* row, std::size_t width, std::uint8_t* codes);
+  template <int kChannels, bool kForward, bool kChecked>
+  void DiffuseWide(const std::uint8_t* row, std::size_t width, std::uint8_t* codes);
   template <int kChannels, bool kForward>
   bool ShareBelow(std::size_t width);
+  template <int kChannels, bool kForward>
+  bool ShareBelowBody(std::size_t width);
+  template <int kChannels, bool kForward>
+  bool ShareBelowWide(std::size_t width);
   // Fills near_ from levels_.
   void BuildNearest();
 
