@@ -286,33 +286,38 @@ TEST(RowDitherer, DiffusionWordsStayPinned) {
       {"mono", 3, 4255546869u, 4255546869u},     {"gray4", 1, 4144953208u, 4144953208u},
   };
   constexpr std::size_t kHeight = 3 * 29;  // each kind of picture in a band of rows
-  for (const Case& c : cases) {
-    const Format f(c.format);
-    Picture picture(c.width, kHeight);
-    std::uint32_t seed = 7;
-    for (std::size_t y = 0; y < kHeight; ++y) {
-      for (std::size_t x = 0; x < c.width; ++x) {
-        const auto rgb = colour(int(y / 29), x, y, seed);
-        picture.Set(x, y, rgb[0], rgb[1], rgb[2]);
+  // Both builds of the loops, where the processor runs the one for AVX2 too.
+  for (const bool narrow : {false, true}) {
+    gDitherNarrowOnly = narrow;
+    for (const Case& c : cases) {
+      const Format f(c.format);
+      Picture picture(c.width, kHeight);
+      std::uint32_t seed = 7;
+      for (std::size_t y = 0; y < kHeight; ++y) {
+        for (std::size_t x = 0; x < c.width; ++x) {
+          const auto rgb = colour(int(y / 29), x, y, seed);
+          picture.Set(x, y, rgb[0], rgb[1], rgb[2]);
+        }
       }
+      RowDitherer ditherer(DitherMethod::kFloydSteinberg, f.format, c.width);
+      DitherReducer reducer(DitherMethod::kFloydSteinberg, f.format, c.width);
+      std::vector<std::uint8_t> codes(ditherer.codesPerRow());
+      std::vector<std::uint32_t> values(c.width);
+      std::uint32_t codeSum = 2166136261u, valueSum = 2166136261u;
+      for (std::size_t y = 0; y < kHeight; ++y) {
+        // The last row is one pixel shorter, where the picture has more than one.
+        const std::size_t n = y + 1 == kHeight && c.width > 1 ? c.width - 1 : c.width;
+        const std::span<const std::uint8_t> row(&picture.bytes[4 * c.width * y], 4 * n);
+        ditherer.ReduceRow(row, codes);
+        reducer.ReduceRow(row, values);
+        for (std::size_t i = 0; i < n * std::size_t(f.channels); ++i) codeSum = fnv(codeSum, codes[i]);
+        for (std::size_t x = 0; x < n; ++x) valueSum = fnv(valueSum, values[x]);
+      }
+      EXPECT_EQ(codeSum, c.codes) << c.format << " " << c.width << (narrow ? " narrow" : "");
+      EXPECT_EQ(valueSum, c.values) << c.format << " " << c.width << (narrow ? " narrow" : "");
     }
-    RowDitherer ditherer(DitherMethod::kFloydSteinberg, f.format, c.width);
-    DitherReducer reducer(DitherMethod::kFloydSteinberg, f.format, c.width);
-    std::vector<std::uint8_t> codes(ditherer.codesPerRow());
-    std::vector<std::uint32_t> values(c.width);
-    std::uint32_t codeSum = 2166136261u, valueSum = 2166136261u;
-    for (std::size_t y = 0; y < kHeight; ++y) {
-      // The last row is one pixel shorter, where the picture has more than one.
-      const std::size_t n = y + 1 == kHeight && c.width > 1 ? c.width - 1 : c.width;
-      const std::span<const std::uint8_t> row(&picture.bytes[4 * c.width * y], 4 * n);
-      ditherer.ReduceRow(row, codes);
-      reducer.ReduceRow(row, values);
-      for (std::size_t i = 0; i < n * std::size_t(f.channels); ++i) codeSum = fnv(codeSum, codes[i]);
-      for (std::size_t x = 0; x < n; ++x) valueSum = fnv(valueSum, values[x]);
-    }
-    EXPECT_EQ(codeSum, c.codes) << c.format << " " << c.width;
-    EXPECT_EQ(valueSum, c.values) << c.format << " " << c.width;
   }
+  gDitherNarrowOnly = false;
 }
 
 }  // namespace

@@ -9,6 +9,9 @@
 
 namespace rastrom {
 
+bool gDitherNarrowOnly = false;
+
+
 bool ParseDitherMethod(std::string_view text, DitherMethod& method) {
   for (DitherMethod m : {DitherMethod::kNone, DitherMethod::kFloydSteinberg, DitherMethod::kOrdered}) {
     if (text == DitherMethodName(m)) {
@@ -104,6 +107,7 @@ constexpr std::uint32_t kSeventh = 0xB6DB6DB7u;
 
 // Whether the processor has AVX2, BMI1 and BMI2, and the system saves the vector registers.
 bool WideProcessor() {
+  if (gDitherNarrowOnly) return false;
   static const bool wide = [] {
     unsigned a = 0, b = 0, c = 0, d = 0;
     if (__get_cpuid(1, &a, &b, &c, &d) == 0 || (c & bit_OSXSAVE) == 0 || (c & bit_AVX) == 0) return false;

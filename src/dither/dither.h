@@ -150,6 +150,10 @@ class DitherReducer final : public RowReducer {
 
 // The reducer of `method`: the top bits (a TopBitsReducer, which takes rows in any order)
 // for none, else a DitherReducer for pictures `width` pixels wide.
+// When set, the error diffusion runs the build of its loops for every x86-64 processor even
+// where the processor could run the one for AVX2: both give the same codes. Only tests set it.
+extern bool gDitherNarrowOnly;
+
 std::unique_ptr<RowReducer> MakeRowReducer(DitherMethod method, const PixelFormat& format,
                                            std::size_t width);
 
