@@ -169,7 +169,7 @@ class BandedPicture final : public RowSource {
     StoredRows band;
     band.width = header_.width;
     band.stride = (3 * static_cast<std::size_t>(header_.width) + 3) / 4 * 4;
-    // Bands of about 64 KiB of the file: they stay in the processor's cache, and a larger
+    // Bands of about 32 KiB of the file: they stay in the processor's cache, and a larger
     // band reads no faster but touches more fresh memory.
     const auto bandRows = static_cast<std::int32_t>(
         std::max<std::size_t>(1, (std::size_t{32} << 10) / band.stride));
