@@ -222,6 +222,56 @@ TEST(DitherReducer, PacksTheCodesInTheFormatsOrder) {
   }
 }
 
+// Rows of kTwoStripWidth pixels or more are diffused as two strips, the left and the right
+// half, each exactly as a picture of its own: the values equal those of two ditherers, one
+// for each half, packed; narrower rows as one. The last row is shorter, by one pixel or by
+// more than the right half. Coding the strips one by one (as threads do) gives the same.
+TEST(DitherReducer, DiffusesWideRowsAsTwoStrips) {
+  for (const char* name : {"rgb332", "gray4"}) {
+    const Format f(name);
+    for (std::size_t width : {kTwoStripWidth - 1, kTwoStripWidth, kTwoStripWidth + 1, 2 * kTwoStripWidth + 5}) {
+      for (std::size_t shortBy : {std::size_t{1}, width / 2 + 3}) {
+        constexpr std::size_t kHeight = 5;
+        Picture picture(width, kHeight);
+        std::uint32_t seed = 3;
+        for (std::size_t i = 0; i < width * kHeight; ++i) {
+          seed = seed * 1664525u + 1013904223u;
+          picture.Set(i % width, i / width, int(seed >> 24), int(seed >> 16 & 255), int(i % 251));
+        }
+        const std::size_t left = width >= kTwoStripWidth ? width / 2 : width;
+        RowDitherer halves[2] = {RowDitherer(DitherMethod::kFloydSteinberg, f.format, left),
+                                 RowDitherer(DitherMethod::kFloydSteinberg, f.format, width - left)};
+        DitherReducer reducer(DitherMethod::kFloydSteinberg, f.format, width);
+        DitherReducer byStrips(DitherMethod::kFloydSteinberg, f.format, width);
+        ASSERT_EQ(reducer.Strips(), width >= kTwoStripWidth ? 2u : 1u);
+        std::vector<std::uint8_t> codes(width * std::size_t(f.channels)), stripCodes(codes.size());
+        std::vector<std::uint32_t> values(width), packed(width);
+        for (std::size_t y = 0; y < kHeight; ++y) {
+          const std::size_t n = y + 1 == kHeight ? width - shortBy : width;
+          const std::span<const std::uint8_t> row(&picture.bytes[4 * width * y], 4 * n);
+          for (std::size_t h = 0; h < 2; ++h) {
+            const std::size_t first = h == 0 ? 0 : std::min(left, n);
+            const std::size_t end = h == 0 ? std::min(left, n) : n;
+            halves[h].ReduceRow(row.subspan(4 * first, 4 * (end - first)),
+                                std::span(codes).subspan(first * f.channels, (end - first) * f.channels));
+          }
+          reducer.ReduceRow(row, std::span(values).first(n));
+          for (std::size_t strip = reducer.Strips(); strip-- > 0;) {
+            byStrips.CodeStrip(strip, row, std::span(stripCodes).first(n * f.channels));
+          }
+          byStrips.PackRow(std::span(stripCodes).first(n * f.channels), std::span(packed).first(n));
+          for (std::size_t x = 0; x < n; ++x) {
+            const std::uint8_t* c = &codes[x * f.channels];
+            ASSERT_EQ(values[x], f.channels == 1 ? PackGray(f.format, c[0]) : PackCodes(f.format, c[0], c[1], c[2]))
+                << name << " width " << width << " row " << y << " pixel " << x;
+            ASSERT_EQ(packed[x], values[x]) << name << " width " << width << " row " << y << " pixel " << x;
+          }
+        }
+      }
+    }
+  }
+}
+
 // The codes depend on the picture alone: the same on every run, in a fresh or a reused
 // ditherer, and on every platform (the sums below were taken from this build; the integer
 // arithmetic must give them everywhere).

@@ -74,6 +74,36 @@ TEST(RowPipeline, PutsTheValuesOfTheRowsInOrder) {
   }
 }
 
+// Rows wide enough to be diffused as two strips, each on a thread of its own: the values
+// are those of the reducer run row by row.
+TEST(RowPipeline, PutsTheValuesOfTwoStripsInOrder) {
+  constexpr std::size_t kWide = kTwoStripWidth + 3, kRows = 11;
+  std::vector<std::uint8_t> pixels(4 * kWide * kRows);
+  std::uint32_t seed = 5;
+  for (std::uint8_t& b : pixels) {
+    seed = seed * 1664525u + 1013904223u;
+    b = static_cast<std::uint8_t>(seed >> 24);
+  }
+  for (const char* name : {"rgb565", "gray3"}) {
+    const PixelFormat format = *ParsePixelFormat(name);
+    const std::unique_ptr<RowReducer> alone = MakeRowReducer(DitherMethod::kFloydSteinberg, format, kWide);
+    std::vector<std::uint32_t> expected(kWide * kRows);
+    for (std::size_t y = 0; y < kRows; ++y) {
+      alone->ReduceRow(std::span(pixels).subspan(4 * kWide * y, 4 * kWide), std::span(expected).subspan(kWide * y, kWide));
+    }
+    const std::unique_ptr<RowReducer> reducer = MakeRowReducer(DitherMethod::kFloydSteinberg, format, kWide);
+    ASSERT_EQ(reducer->Strips(), 2u);
+    std::vector<std::uint32_t> put;
+    RowPipeline pipeline(*reducer, kWide, [&](std::span<const std::uint32_t> row) {
+      put.insert(put.end(), row.begin(), row.end());
+      return true;
+    }, true, 3);
+    ASSERT_TRUE(pipeline.Put(pixels));
+    ASSERT_TRUE(pipeline.Finish());
+    EXPECT_EQ(put, expected) << name;
+  }
+}
+
 // A put that fails (a full disk) stops the reduction: nothing is put after it, Put and
 // Finish say so, and the thread ends with the pipeline, rows still in its hands or not.
 TEST(RowPipeline, StopsAtAFailedPut) {

@@ -201,9 +201,9 @@ void RowDitherer::BuildNearest() {
       step[kUpperAhead] = 7 * ((l.level[nearest + 1] + kOne) >> kFractionBits);
     }
   }
-  sixteenth_.assign(width_ * levels_.size(), 0);
-  want_.assign(sixteenth_.size(), 0);
-  codes_.assign(sixteenth_.size(), 0);
+  ahead_.assign(width_ * levels_.size(), 0);
+  want_.assign(ahead_.size(), 0);
+  codes_.assign(ahead_.size(), 0);
   if (levels_.size() == 1) grey_.assign(width_, 0);
 }
 
@@ -333,8 +333,8 @@ namespace {
 // above) and `ahead` (the share of its neighbour before it) make the light `want`, which
 // takes the nearest level of the channel's steps, the `slot`th of each step from `steps`.
 // Returns the code and leaves in `ahead` the share the next pixel takes, 7/16 of the error:
-// the only value carried from pixel to pixel. Stores the error's sixteenth e >> 4 at
-// `sixteenth` and `want` at `light`, from which ShareBelow shares the error out.
+// the only value carried from pixel to pixel. Stores that share at `share` and `want` at
+// `light`, from which ShareBelow shares the rest of the error out.
 //
 // The share is 7 x (e >> 4) for the error e = want - level. The levels are multiples of 16,
 // so e >> 4 = (want >> 4) - level / 16 exactly: the steps hold 7 x level / 16 for both
@@ -352,7 +352,7 @@ namespace {
 template <bool kChecked>
 inline std::uint8_t DiffuseChannel(std::int32_t base, std::int32_t& ahead, const char* steps, unsigned shift,
                                    std::uint32_t mask, unsigned slotBits, std::size_t slot,
-                                   std::int32_t* sixteenth, std::int32_t* light) {
+                                   std::int32_t* share, std::int32_t* light) {
   const std::int32_t want = base + ahead;
   std::size_t offset;
   if constexpr (kChecked) {
@@ -367,7 +367,7 @@ inline std::uint8_t DiffuseChannel(std::int32_t base, std::int32_t& ahead, const
   const std::int32_t sevenths = 7 * (want >> kFractionBits);
   const std::int32_t below = sevenths - step[kLowerAhead], above = sevenths - step[kUpperAhead];
   ahead = upper ? above : below;
-  *sixteenth = static_cast<std::int32_t>(static_cast<std::uint32_t>(ahead) * kSeventh);
+  *share = ahead;
   *light = want;
   return static_cast<std::uint8_t>(step[kCode] + upper);
 }
@@ -406,7 +406,7 @@ RASTROM_BODY void RowDitherer::DiffuseBody(const std::uint8_t* row, std::size_t 
   // Locals, so that the stores of the codes, which may alias anything, do not make the
   // compiler read the members again for every pixel.
   const std::int32_t* here = here_.data() + kChannels;  // the error places of pixel 0, then 1, ...
-  std::int32_t* sixteenth = sixteenth_.data();
+  std::int32_t* shares = ahead_.data();
   std::int32_t* wanted = want_.data();
   const std::int32_t* light = near_.data();
   const char* steps = reinterpret_cast<const char*>(near_.data() + 256);
@@ -421,7 +421,7 @@ RASTROM_BODY void RowDitherer::DiffuseBody(const std::uint8_t* row, std::size_t 
     for (std::size_t i = 0; i < width; ++i) {
       const std::size_t x = kForward ? i : width - 1 - i;
       codes[x] = DiffuseChannel<kChecked>(light[grey[x]] + here[x], share, steps, shift, mask, slotBits, 0,
-                                          sixteenth + x, wanted + x);
+                                          shares + x, wanted + x);
     }
   } else {
     std::int32_t red = 0, green = 0, blue = 0;
@@ -431,12 +431,12 @@ RASTROM_BODY void RowDitherer::DiffuseBody(const std::uint8_t* row, std::size_t 
       const std::int32_t* in = here + 3 * x;
       std::uint8_t* code = codes + 3 * x;
       const std::size_t k = 3 * x;
-      code[0] = DiffuseChannel<kChecked>(light[p[2]] + in[0], red, steps, shift, mask, slotBits, 0, sixteenth + k,
+      code[0] = DiffuseChannel<kChecked>(light[p[2]] + in[0], red, steps, shift, mask, slotBits, 0, shares + k,
                                          wanted + k);
       code[1] = DiffuseChannel<kChecked>(light[p[1]] + in[1], green, steps, shift, mask, slotBits, 1,
-                                         sixteenth + k + 1, wanted + k + 1);
+                                         shares + k + 1, wanted + k + 1);
       code[2] = DiffuseChannel<kChecked>(light[p[0]] + in[2], blue, steps, shift, mask, slotBits, 2,
-                                         sixteenth + k + 2, wanted + k + 2);
+                                         shares + k + 2, wanted + k + 2);
     }
   }
 }
@@ -452,10 +452,12 @@ RASTROM_BODY void RowDitherer::DiffuseBody(const std::uint8_t* row, std::size_t 
 template <int kChannels, bool kForward>
 RASTROM_BODY bool RowDitherer::ShareBelowBody(std::size_t width) {
   constexpr std::size_t n = kChannels;
-  const std::int32_t* s = sixteenth_.data();
+  // Each error's sixteenth e >> 4: its share ahead divided by 7, exactly.
+  const std::int32_t* ahead = ahead_.data();
+  auto s = [&](std::size_t i) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(ahead[i]) * kSeventh); };
   const std::int32_t* want = want_.data();
   // The remainder e - 15 x (e >> 4): e's low 4 bits are want's, as the level's are 0.
-  auto r = [&](std::size_t i) { return s[i] + (want[i] & 15); };
+  auto r = [&](std::size_t i) { return s(i) + (want[i] & 15); };
   // Every light inside the steps, from -1 to 3 times white (0 to 4 times white as held,
   // a 22-bit number): together, no light has a bit above those.
   std::uint32_t lights = 0;
@@ -463,10 +465,10 @@ RASTROM_BODY bool RowDitherer::ShareBelowBody(std::size_t width) {
   std::int32_t* next = next_.data() + n;
   // What the pixel on the left hands down to the right (its remainder going forward, its
   // 3/16 going backward), and the pixel on the right to the left.
-  auto toRight = [&](std::size_t i) { return kForward ? r(i) : 3 * s[i]; };
-  auto toLeft = [&](std::size_t i) { return kForward ? 3 * s[i] : r(i); };
+  auto toRight = [&](std::size_t i) { return kForward ? r(i) : 3 * s(i); };
+  auto toLeft = [&](std::size_t i) { return kForward ? 3 * s(i) : r(i); };
   for (std::size_t i = n; i + n < width * n; ++i) {
-    next[i] = toRight(i - n) + 5 * s[i] + toLeft(i + n);
+    next[i] = toRight(i - n) + 5 * s(i) + toLeft(i + n);
     check(i);
   }
   const std::size_t last = (width - 1) * n;
@@ -474,15 +476,15 @@ RASTROM_BODY bool RowDitherer::ShareBelowBody(std::size_t width) {
     // The first and the last pixel of the row in its own order keep what would leave it:
     // 3/16 behind the first, 7/16 ahead of the last and its remainder.
     const std::size_t first = kForward ? c : last + c, end = kForward ? last + c : c;
-    const std::int32_t behind = 3 * s[first], beyond = 7 * s[end] + r(end);
+    const std::int32_t behind = 3 * s(first), beyond = 7 * s(end) + r(end);
     check(c);
     check(last + c);
     if (width == 1) {
-      next[c] = 5 * s[c] + behind + beyond;
+      next[c] = 5 * s(c) + behind + beyond;
       continue;
     }
-    next[c] = 5 * s[c] + toLeft(n + c) + (kForward ? behind : beyond);
-    next[last + c] = toRight(last - n + c) + 5 * s[last + c] + (kForward ? beyond : behind);
+    next[c] = 5 * s(c) + toLeft(n + c) + (kForward ? behind : beyond);
+    next[last + c] = toRight(last - n + c) + 5 * s(last + c) + (kForward ? beyond : behind);
   }
   return lights >> kStepsLightBits == 0;
 }
@@ -517,7 +519,14 @@ bool RowDitherer::ShareBelow(std::size_t width) {
 }
 
 DitherReducer::DitherReducer(DitherMethod method, const PixelFormat& format, std::size_t width)
-    : ditherer_(method, format, width), method_(method) {
+    : method_(method) {
+  const std::size_t strips = method == DitherMethod::kFloydSteinberg && width >= kTwoStripWidth ? 2 : 1;
+  for (std::size_t s = 0, first = 0; s < strips; ++s) {
+    const std::size_t end = width * (s + 1) / strips;
+    first_.push_back(first);
+    strips_.emplace_back(method, format, end - first);
+    first = end;
+  }
   // Where each channel's code goes in the value: the place of its lowest bit in a value
   // that holds only that bit. Grey has one code, in the value's low bits.
   for (unsigned c = 0; c < 3; ++c) {
@@ -529,16 +538,33 @@ DitherReducer::DitherReducer(DitherMethod method, const PixelFormat& format, std
   }
 }
 
+std::pair<std::size_t, std::size_t> DitherReducer::StripPixels(std::size_t strip, std::size_t n) const {
+  const std::size_t end = strip + 1 < first_.size() ? first_[strip + 1] : n;
+  return {std::min(first_[strip], n), std::min(end, n)};
+}
+
 void DitherReducer::ReduceRow(std::span<const std::uint8_t> bgrx, std::span<std::uint32_t> values) {
-  ditherer_.ReduceRow(bgrx, shift_, values);
+  const std::size_t n = std::min(bgrx.size() / 4, values.size());
+  for (std::size_t s = 0; s < strips_.size(); ++s) {
+    const auto [begin, end] = StripPixels(s, n);
+    strips_[s].ReduceRow(bgrx.subspan(4 * begin, 4 * (end - begin)), shift_, values.subspan(begin, end - begin));
+  }
 }
 
 std::size_t DitherReducer::CodesPerPixel() const {
-  return method_ == DitherMethod::kFloydSteinberg ? static_cast<std::size_t>(ditherer_.channels()) : 0;
+  return method_ == DitherMethod::kFloydSteinberg ? static_cast<std::size_t>(strips_.front().channels()) : 0;
 }
 
 void DitherReducer::CodeRow(std::span<const std::uint8_t> bgrx, std::span<std::uint8_t> codes) {
-  ditherer_.ReduceRow(bgrx, codes);
+  for (std::size_t s = 0; s < strips_.size(); ++s) CodeStrip(s, bgrx, codes);
+}
+
+void DitherReducer::CodeStrip(std::size_t strip, std::span<const std::uint8_t> bgrx,
+                              std::span<std::uint8_t> codes) {
+  const auto channels = static_cast<std::size_t>(strips_.front().channels());
+  const auto [begin, end] = StripPixels(strip, std::min(bgrx.size() / 4, codes.size() / channels));
+  strips_[strip].ReduceRow(bgrx.subspan(4 * begin, 4 * (end - begin)),
+                           codes.subspan(channels * begin, channels * (end - begin)));
 }
 
 namespace {
@@ -567,7 +593,7 @@ void PackThreeCodes(const std::uint8_t* code, std::size_t n, const std::uint32_t
 }  // namespace
 
 void DitherReducer::PackRow(std::span<const std::uint8_t> codes, std::span<std::uint32_t> values) const {
-  if (ditherer_.channels() == 1) {
+  if (strips_.front().channels() == 1) {
     const std::size_t n = std::min(codes.size(), values.size());
     for (std::size_t x = 0; x < n; ++x) values[x] = codes[x];
     return;

@@ -11,6 +11,7 @@
 #include <memory>
 #include <span>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "pixel_format.h"
@@ -109,10 +110,10 @@ class RowDitherer {
   // place at each end for the error that leaves the picture.
   std::vector<std::int32_t> here_;
   std::vector<std::int32_t> next_;
-  // The error e each pixel of the row left, per channel, as e >> 4 and the light it wanted,
-  // whose low 4 bits are e's: shared out to the next row once the row is done, outside the
-  // chain of pixels that each wait for their left neighbour.
-  std::vector<std::int32_t> sixteenth_;
+  // The error e each pixel of the row left, per channel, as its share ahead 7 x (e >> 4)
+  // and the light it wanted, whose low 4 bits are e's: shared out to the next row once the
+  // row is done, outside the chain of pixels that each wait for their left neighbour.
+  std::vector<std::int32_t> ahead_;
   std::vector<std::int32_t> want_;
   std::vector<std::uint8_t> codes_;  // a row's codes, before they are packed into values
   std::vector<std::uint8_t> grey_;  // a row's grey values
@@ -130,8 +131,15 @@ class RowDitherer {
   std::uint32_t nearLast_ = 0;   // the last step below 2 times white
 };
 
-// A RowReducer that dithers: the codes of a RowDitherer packed into the format's pixel
-// values. Give it every row of a picture once, from the top row down.
+// Error diffusion of rows of at least this many pixels runs as two strips side by side, the
+// left and the right half, each a chain of its own that a thread may run while another
+// runs the other. Each strip keeps its error at the edge where they meet, as at the
+// picture's sides. The strips depend on the width alone, so the words do not depend on how
+// many threads run them.
+inline constexpr std::size_t kTwoStripWidth = 2048;
+
+// A RowReducer that dithers: the codes of a RowDitherer for each strip of the rows, packed
+// into the format's pixel values. Give it every row of a picture once, from the top row down.
 class DitherReducer final : public RowReducer {
  public:
   DitherReducer(DitherMethod method, const PixelFormat& format, std::size_t width);
@@ -140,9 +148,15 @@ class DitherReducer final : public RowReducer {
   std::size_t CodesPerPixel() const override;
   void CodeRow(std::span<const std::uint8_t> bgrx, std::span<std::uint8_t> codes) override;
   void PackRow(std::span<const std::uint8_t> codes, std::span<std::uint32_t> values) const override;
+  std::size_t Strips() const override { return strips_.size(); }
+  void CodeStrip(std::size_t strip, std::span<const std::uint8_t> bgrx, std::span<std::uint8_t> codes) override;
 
  private:
-  RowDitherer ditherer_;
+  // The pixels of strip `strip` in a row of `n` pixels: from the first to one past the last.
+  std::pair<std::size_t, std::size_t> StripPixels(std::size_t strip, std::size_t n) const;
+
+  std::vector<RowDitherer> strips_;  // left to right
+  std::vector<std::size_t> first_;   // the first pixel of each strip
   DitherMethod method_;
   unsigned shift_[3];        // where each code goes in the value
   std::uint32_t place_[3];   // the value of a code of 1 in each place

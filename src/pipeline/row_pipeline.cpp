@@ -16,7 +16,9 @@ RowPipeline::RowPipeline(RowReducer& reducer, std::size_t width, PutRow put, boo
       put_(std::move(put)),
       threaded_(threaded && kThreadsAvailable),
       codes_(reducer.CodesPerPixel()),
-      values_(width) {
+      strips_(codes_ > 0 ? std::max<std::size_t>(reducer.Strips(), 1) : 1),
+      values_(width),
+      stripReduced_(strips_, 0) {
   if (!threaded_) return;
   const std::size_t rowBytes = 4 * std::max<std::size_t>(width_, 1);
   bandRows_ = bandRows > 0 ? bandRows : std::max<std::size_t>(1, (std::size_t{1} << 18) / rowBytes);
@@ -30,8 +32,9 @@ RowPipeline::RowPipeline(RowReducer& reducer, std::size_t width, PutRow put, boo
   }
 #if RASTROM_THREADS
   try {
-    thread_ = std::thread([this] { Run(); });
+    for (std::size_t strip = 0; strip < strips_; ++strip) threads_.emplace_back([this, strip] { Run(strip); });
   } catch (const std::system_error&) {
+    Stop();
     threaded_ = false;  // no thread to be had: the rows are reduced here
   }
 #endif
@@ -39,11 +42,12 @@ RowPipeline::RowPipeline(RowReducer& reducer, std::size_t width, PutRow put, boo
 
 RowPipeline::~RowPipeline() { Stop(); }
 
-void RowPipeline::Reduce(Band& band) {
+void RowPipeline::Reduce(Band& band, std::size_t strip) {
   for (std::size_t r = 0; r < band.rows; ++r) {
     const auto pixels = std::span<const std::uint8_t>(band.pixels).subspan(r * 4 * width_, 4 * width_);
     if (codes_ > 0) {
-      reducer_.CodeRow(pixels, std::span<std::uint8_t>(band.codes).subspan(r * width_ * codes_, width_ * codes_));
+      reducer_.CodeStrip(strip, pixels,
+                         std::span<std::uint8_t>(band.codes).subspan(r * width_ * codes_, width_ * codes_));
     } else {
       reducer_.ReduceRow(pixels, std::span<std::uint32_t>(band.values).subspan(r * width_, width_));
     }
@@ -118,35 +122,40 @@ bool RowPipeline::PutReduced(bool waitForOne) {
   return ok_;
 }
 
-void RowPipeline::Run() {
+void RowPipeline::Run(std::size_t strip) {
 #if RASTROM_THREADS
+  std::size_t& done = stripReduced_[strip];
   for (;;) {
     std::size_t next;
     {
       std::unique_lock<std::mutex> lock(mutex_);
-      changed_.wait(lock, [this] { return stop_ || reduced_ < submitted_; });
+      changed_.wait(lock, [&] { return stop_ || done < submitted_; });
       if (stop_) return;
-      next = reduced_;
+      next = done;
     }
-    Reduce(bands_[next % kBands]);
+    Reduce(bands_[next % kBands], strip);
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      ++reduced_;
+      ++done;
+      reduced_ = *std::min_element(stripReduced_.begin(), stripReduced_.end());
     }
     changed_.notify_all();
   }
+#else
+  (void)strip;
 #endif
 }
 
 void RowPipeline::Stop() {
 #if RASTROM_THREADS
-  if (!thread_.joinable()) return;
+  if (threads_.empty()) return;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stop_ = true;
   }
   changed_.notify_all();
-  thread_.join();
+  for (std::thread& thread : threads_) thread.join();
+  threads_.clear();
 #endif
 }
 

@@ -1,7 +1,7 @@
-// Reduction of a picture's rows to pixel values on a second thread: while it reduces one
-// band of rows, the calling thread reads the next band and writes the values of the one
+// Reduction of a picture's rows to pixel values on threads of its own: while they reduce
+// one band of rows, the calling thread reads the next band and writes the values of the one
 // before. Error diffusion is a chain of steps from pixel to pixel that one thread must run
-// in order; everything else moves off that thread.
+// in order, a thread for each strip of the rows; everything else moves off those threads.
 #pragma once
 
 #include <cstddef>
@@ -34,7 +34,8 @@ bool WorthASecondThread(std::uint64_t width, std::uint64_t height);
 // through `reducer`, and hands each row's values to `put` in the same order, on the calling
 // thread. With `threaded`, the reducer runs on a thread of its own, bands of `bandRows` rows
 // at a time (0: about 256 KiB of pixels); a reducer that splits its work leaves the
-// second half (RowReducer::PackRow) to the calling thread. Without `threaded`, or where
+// second half (RowReducer::PackRow) to the calling thread, and codes each of its strips
+// (RowReducer::CodeStrip) on a thread of its own. Without `threaded`, or where
 // kThreadsAvailable is false, every row is reduced and put at once. Either way `put` sees
 // the same values.
 class RowPipeline {
@@ -65,8 +66,9 @@ class RowPipeline {
   };
   static constexpr std::size_t kBands = 3;
 
-  void Reduce(Band& band);
-  void Run();
+  void Reduce(Band& band, std::size_t strip);
+  // The loop of the thread that codes strip `strip` (or reduces whole rows) band by band.
+  void Run(std::size_t strip);
   // Hands the band being filled to the reducing thread.
   void Submit();
   // Puts the values of every band reduced so far; with `waitForOne`, waits for one at least.
@@ -78,18 +80,20 @@ class RowPipeline {
   PutRow put_;
   bool threaded_;
   std::size_t codes_;  // the reducer's CodesPerPixel()
+  std::size_t strips_;  // the reducer's Strips() where it splits, else 1: a thread each
   bool ok_ = true;
   std::size_t bandRows_ = 0;
   std::vector<std::uint32_t> values_;  // a row's values, put from this thread
   Band bands_[kBands];
-  // Bands handed over, reduced and put, counted from the first: band i lives in
-  // bands_[i % kBands]. The band being filled is bands_[submitted_ % kBands].
+  // Bands handed over, reduced (every strip of them) and put, counted from the first: band
+  // i lives in bands_[i % kBands]. The band being filled is bands_[submitted_ % kBands].
   std::size_t submitted_ = 0, reduced_ = 0, written_ = 0;
+  std::vector<std::size_t> stripReduced_;  // bands reduced, strip by strip
   bool stop_ = false;
 #if RASTROM_THREADS
   std::mutex mutex_;
   std::condition_variable changed_;  // a band handed over or reduced, or the stop
-  std::thread thread_;
+  std::vector<std::thread> threads_;
 #endif
 };
 

@@ -91,6 +91,15 @@ class RowReducer {
   virtual std::size_t CodesPerPixel() const { return 0; }
   virtual void CodeRow(std::span<const std::uint8_t>, std::span<std::uint8_t>) {}
   virtual void PackRow(std::span<const std::uint8_t>, std::span<std::uint32_t>) const {}
+
+  // A reducer that splits may code a row as strips side by side, each on its own: CodeStrip
+  // codes strip `strip` (of Strips()) of a whole row into its part of the row's codes, and
+  // is given every row once from the top down for each strip. Strips may be coded at once
+  // on threads of their own; CodeRow codes them all.
+  virtual std::size_t Strips() const { return 1; }
+  virtual void CodeStrip(std::size_t, std::span<const std::uint8_t> bgrx, std::span<std::uint8_t> codes) {
+    CodeRow(bgrx, codes);
+  }
 };
 
 // The reduction without dithering: every channel keeps its top bits. It keeps no state,
