@@ -158,6 +158,7 @@ RowDitherer::RowDitherer(DitherMethod method, const PixelFormat& format, std::si
       l.below[i] = static_cast<std::uint32_t>(l.level[below + 1]) << 8 | static_cast<std::uint32_t>(below);
     }
   }
+  if (method_ == DitherMethod::kOrdered) BuildRanked();
   if (method_ == DitherMethod::kFloydSteinberg) {
     BuildNearest();
     here_.assign((width_ + 2) * static_cast<std::size_t>(channels_), 0);
@@ -304,26 +305,38 @@ void RowDitherer::ReduceNone(const std::uint8_t* row, std::size_t width, const E
 template <int kChannels, typename Emit>
 void RowDitherer::ReduceOrdered(const std::uint8_t* row, std::size_t width, const Emit& emit) const {
   const std::uint8_t* ranks = kBayer[row_ & 7];
+  const std::uint16_t* ranked = ranked_.data();
   for (std::size_t x = 0; x < width; ++x) {
     std::uint8_t in[kChannels];
     Inputs(row + 4 * x, in);
     const int rank = ranks[x & 7];
     int code[kChannels];
     for (int c = 0; c < kChannels; ++c) {
-      // The threshold lies at (2 rank + 1) / 128 of the way between the two levels around
-      // the light, so a flat area shows the upper level on the right share of its pixels.
       // Green, the most of the light, takes the opposite rank: where red and blue step up,
       // green steps down, and the pattern flickers less in brightness (an eighth less
       // difference at 4-4-4 than with the same rank for all three).
-      const std::int32_t threshold = 2 * (c == 1 ? 63 - rank : rank) + 1;
-      const Levels& l = levels_[static_cast<std::size_t>(c)];
-      const std::int32_t v = kLight[in[c]];
-      const int base = Step(l.below[v >> kStepShift], v);
-      // Both sides below 2^28: the light is below 2^20.
-      const bool upper = (v - l.level[base]) * 128 > threshold * (l.level[base + 1] - l.level[base]);
-      code[c] = base + upper;
+      const unsigned entry = ranked[c * 256 + in[c]];
+      code[c] = static_cast<int>(entry & 0xFF) + ((c == 1 ? 63 - rank : rank) < static_cast<int>(entry >> 8));
     }
     emit(x, code, kChannels);
+  }
+}
+
+void RowDitherer::BuildRanked() {
+  ranked_.assign(levels_.size() * 256, 0);
+  for (std::size_t c = 0; c < levels_.size(); ++c) {
+    const Levels& l = levels_[c];
+    for (int value = 0; value < 256; ++value) {
+      const std::int32_t v = kLight[static_cast<std::size_t>(value)];
+      const int base = Step(l.below[v >> kStepShift], v);
+      // The threshold of rank r lies at (2 r + 1) / 128 of the way between the two levels
+      // around the light, so a flat area shows the upper level on the right share of its
+      // pixels: the ranks below a count take it. Both sides below 2^28: the light is below
+      // 2^20.
+      int ranks = 0;
+      while (ranks < 64 && (v - l.level[base]) * 128 > (2 * ranks + 1) * (l.level[base + 1] - l.level[base])) ++ranks;
+      ranked_[c * 256 + static_cast<std::size_t>(value)] = static_cast<std::uint16_t>(base | ranks << 8);
+    }
   }
 }
 

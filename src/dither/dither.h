@@ -98,6 +98,8 @@ class RowDitherer {
   bool ShareBelowWide(std::size_t width);
   // Fills near_ from levels_.
   void BuildNearest();
+  // Fills ranked_ from levels_.
+  void BuildRanked();
 
   DitherMethod method_;
   std::uint8_t bits_[3];  // red, green and blue, or the grey alone
@@ -125,6 +127,10 @@ class RowDitherer {
   // channels of a step lie side by side, 16 bytes each, in 64 bytes (16 for grey), so that
   // one register points at every table and a light's step is a shift and a mask away.
   std::vector<std::int32_t> near_;
+  // Ordered dithering: for each channel and input value, the code whose level is at or
+  // below its light, and above it (<< 8) how many of the 64 ranks of the Bayer matrix take
+  // the next code instead.
+  std::vector<std::uint16_t> ranked_;
   unsigned nearShift_ = 8;
   unsigned nearSlotBits_ = 6;    // bytes of a step: 1 << nearSlotBits_
   std::uint32_t nearSteps_ = 0;  // a power of two, for light up to 3 times white
