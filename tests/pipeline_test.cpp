@@ -75,7 +75,7 @@ TEST(RowPipeline, PutsTheValuesOfTheRowsInOrder) {
 }
 
 // Rows wide enough to be diffused as two strips, each on a thread of its own: the values
-// are those of the reducer run row by row.
+// are those of the reducer run row by row, and a failed put stops it.
 TEST(RowPipeline, PutsTheValuesOfTwoStripsInOrder) {
   constexpr std::size_t kWide = kTwoStripWidth + 3, kRows = 11;
   std::vector<std::uint8_t> pixels(4 * kWide * kRows);
@@ -102,6 +102,13 @@ TEST(RowPipeline, PutsTheValuesOfTwoStripsInOrder) {
     ASSERT_TRUE(pipeline.Finish());
     EXPECT_EQ(put, expected) << name;
   }
+  // A put that fails stops both threads: nothing is put after it.
+  const std::unique_ptr<RowReducer> reducer =
+      MakeRowReducer(DitherMethod::kFloydSteinberg, *ParsePixelFormat("rgb332"), kWide);
+  std::size_t calls = 0;
+  RowPipeline pipeline(*reducer, kWide, [&](std::span<const std::uint32_t>) { return calls++ < 4; }, true, 2);
+  EXPECT_FALSE(pipeline.Put(pixels) && pipeline.Finish());
+  EXPECT_EQ(calls, 5u);
 }
 
 // A put that fails (a full disk) stops the reduction: nothing is put after it, Put and
