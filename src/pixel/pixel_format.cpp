@@ -198,10 +198,6 @@ std::uint32_t PackGray(const PixelFormat& format, unsigned grey) {
   return grey & Mask(IsGray(format) ? format.fields[0] : 8);
 }
 
-std::uint8_t Luma(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
-  return static_cast<std::uint8_t>((19595u * red + 38470u * green + 7471u * blue + 32768u) >> 16);
-}
-
 std::uint8_t WidenCode(unsigned code, unsigned bits) {
   code &= Mask(bits);
   unsigned wide = 0;

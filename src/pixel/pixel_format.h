@@ -56,7 +56,9 @@ std::uint32_t PackGray(const PixelFormat& format, unsigned grey);
 
 // The luma of 8-bit channels, as image tools compute "L" pictures:
 // (19595 R + 38470 G + 7471 B + 32768) >> 16.
-std::uint8_t Luma(std::uint8_t red, std::uint8_t green, std::uint8_t blue);
+inline std::uint8_t Luma(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
+  return static_cast<std::uint8_t>((19595u * red + 38470u * green + 7471u * blue + 32768u) >> 16);
+}
 
 // A code of `bits` bits (1 to 8) widened to 8 bits by repeating its bits from the top, so
 // that the largest code is 255 and keeping the top `bits` bits gives the code back:
